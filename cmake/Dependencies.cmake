@@ -1,0 +1,35 @@
+# Every dependency comes from a Debian package; the Windows build finds the
+# liblzma that scripts/build-liblzma-mingw.sh cross-built from Debian's source.
+
+# liblzma is linked statically so the launcher stays one self-contained file.
+find_library(WEXLO_LZMA_STATIC NAMES liblzma.a REQUIRED)
+find_path(WEXLO_LZMA_INCLUDE NAMES lzma.h REQUIRED)
+add_library(wexlo_lzma INTERFACE)
+target_link_libraries(wexlo_lzma INTERFACE ${WEXLO_LZMA_STATIC})
+target_include_directories(wexlo_lzma SYSTEM INTERFACE ${WEXLO_LZMA_INCLUDE})
+target_compile_definitions(wexlo_lzma INTERFACE LZMA_API_STATIC)
+add_library(wexlo::lzma ALIAS wexlo_lzma)
+
+# RapidJSON is header-only. A cross build cannot search /usr/include, so the
+# headers of Debian's rapidjson-dev are copied into the build tree.
+find_path(WEXLO_RAPIDJSON_INCLUDE NAMES rapidjson/reader.h
+          PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(WEXLO_RAPIDJSON_COPY ${CMAKE_BINARY_DIR}/third_party/include)
+file(COPY ${WEXLO_RAPIDJSON_INCLUDE}/rapidjson DESTINATION ${WEXLO_RAPIDJSON_COPY})
+add_library(wexlo_rapidjson INTERFACE)
+target_include_directories(wexlo_rapidjson SYSTEM INTERFACE ${WEXLO_RAPIDJSON_COPY})
+add_library(wexlo::rapidjson ALIAS wexlo_rapidjson)
+
+if(WEXLO_BUILD_PACKER)
+  find_package(CLI11 CONFIG QUIET)
+  if(NOT CLI11_FOUND)
+    find_path(WEXLO_CLI11_INCLUDE NAMES CLI/CLI.hpp REQUIRED)
+    add_library(CLI11_headers INTERFACE)
+    target_include_directories(CLI11_headers SYSTEM INTERFACE ${WEXLO_CLI11_INCLUDE})
+    add_library(CLI11::CLI11 ALIAS CLI11_headers)
+  endif()
+endif()
+
+if(WEXLO_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()

@@ -1,0 +1,88 @@
+// The file-system operations the launcher needs, behind one small interface:
+// one real implementation per platform, and an in-memory fake for tests.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/failure.h"
+
+namespace wexlo {
+
+enum class EntryKind { Directory, File, Link, Other };
+
+struct DirectoryEntry {
+  std::string name;
+  EntryKind kind;
+};
+
+// A file opened for reading; closed when destroyed.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads to the end of the file. Fails with StreamTooLong as soon as `limit`
+  // bytes were read without reaching the end, so at most limit - 1 bytes fit.
+  virtual Result<std::string> readAll(std::size_t limit) = 0;
+};
+
+// A read-only view of a whole file; the bytes stay valid while it lives.
+class MappedFile {
+ public:
+  virtual ~MappedFile() = default;
+  virtual std::span<const std::uint8_t> bytes() const = 0;
+};
+
+// An exclusive lock between processes, released when destroyed or when the
+// holding process dies.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Creates the directory and every missing ancestor. An existing directory is
+  // fine; a non-directory in the way fails with NotDir (or PathAlreadyExists).
+  virtual Status makePath(std::string_view path) = 0;
+
+  // Creates one directory: PathAlreadyExists when the name exists,
+  // FileNotFound when the parent is missing.
+  virtual Status makeDirectory(std::string_view path) = 0;
+
+  // Succeeds when anything exists at `path`; FileNotFound when it (or its
+  // parent) does not, AccessDenied when the query is refused.
+  virtual Status checkExists(std::string_view path) = 0;
+
+  // Creates or truncates `path` and writes all of `content`. On platforms with
+  // Unix permissions the bits `mode & 0777` are applied, also to a file that
+  // already existed; elsewhere `mode` is ignored.
+  virtual Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
+                           std::uint32_t mode) = 0;
+
+  // Opens a file for reading. The handle is never inherited by child processes.
+  virtual Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) = 0;
+
+  virtual Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) = 0;
+
+  // Lists a directory without following links; "." and ".." are left out.
+  virtual Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) = 0;
+
+  // Deletes `path` and everything below it. Links inside are removed, never
+  // followed. A path that does not exist counts as deleted.
+  virtual Status deleteTree(std::string_view path) = 0;
+
+  // Waits until this process holds an exclusive lock on the file at `path`,
+  // creating the file when missing.
+  virtual Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) = 0;
+};
+
+// The file system of the machine the launcher runs on.
+FileSystem& realFileSystem();
+
+}  // namespace wexlo
