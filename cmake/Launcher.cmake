@@ -20,6 +20,5 @@ target_compile_definitions(wexlo_stub PRIVATE
 if(WEXLO_STATIC_STUB)
   # A stub must be stripped before packing: stripping a packed launcher would
   # cut off its payload.
-  target_compile_options(wexlo_stub PRIVATE -ffunction-sections -fdata-sections)
   target_link_options(wexlo_stub PRIVATE -static -s -Wl,--gc-sections)
 endif()

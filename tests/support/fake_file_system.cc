@@ -1,0 +1,225 @@
+#include "support/fake_file_system.h"
+
+#include <cstring>
+
+namespace wexlo::testing {
+
+namespace {
+
+class FakeReadableFile : public ReadableFile {
+ public:
+  FakeReadableFile(std::string content, std::optional<Failure> readFailure)
+      : content_(std::move(content)), readFailure_(readFailure) {}
+  Result<std::string> readAll(std::size_t limit) override {
+    if (readFailure_) return fail(*readFailure_);
+    if (content_.size() >= limit) return fail(Failure::StreamTooLong);
+    return content_;
+  }
+
+ private:
+  std::string content_;
+  std::optional<Failure> readFailure_;
+};
+
+class FakeMappedFile : public MappedFile {
+ public:
+  explicit FakeMappedFile(std::string content) : content_(std::move(content)) {}
+  std::span<const std::uint8_t> bytes() const override {
+    return {reinterpret_cast<const std::uint8_t*>(content_.data()), content_.size()};
+  }
+
+ private:
+  std::string content_;
+};
+
+class FakeLock : public FileLock {};
+
+}  // namespace
+
+std::string FakeFileSystem::normalize(std::string_view path) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < path.size()) {
+    while (i < path.size() && path[i] == '/') ++i;
+    std::size_t start = i;
+    while (i < path.size() && path[i] != '/') ++i;
+    if (i > start) {
+      if (!out.empty()) out += '/';
+      out.append(path.substr(start, i - start));
+    }
+  }
+  return out;
+}
+
+std::string FakeFileSystem::parentOf(const std::string& normalized) {
+  auto slash = normalized.rfind('/');
+  return slash == std::string::npos ? std::string() : normalized.substr(0, slash);
+}
+
+void FakeFileSystem::addDirectory(std::string_view path) {
+  std::string p = normalize(path);
+  while (!p.empty() && !nodes_.contains(p)) {
+    nodes_[p] = Node{EntryKind::Directory, "", 0755};
+    p = parentOf(p);
+  }
+}
+
+void FakeFileSystem::addFile(std::string_view path, std::string_view content, std::uint32_t mode) {
+  std::string p = normalize(path);
+  addDirectory(parentOf(p));
+  nodes_[p] = Node{EntryKind::File, std::string(content), mode};
+}
+
+void FakeFileSystem::addLink(std::string_view path, std::string_view target) {
+  std::string p = normalize(path);
+  addDirectory(parentOf(p));
+  nodes_[p] = Node{EntryKind::Link, std::string(target), 0777};
+}
+
+void FakeFileSystem::failOn(std::string_view operation, std::string_view path, Failure failure) {
+  failures_[std::string(operation) + " " + normalize(path)] = failure;
+}
+
+Status FakeFileSystem::injected(std::string_view operation, std::string_view path) {
+  calls.push_back(std::string(operation) + " " + std::string(path));
+  auto it = failures_.find(std::string(operation) + " " + normalize(path));
+  if (it != failures_.end()) return fail(it->second);
+  return {};
+}
+
+bool FakeFileSystem::exists(std::string_view path) const {
+  std::string p = normalize(path);
+  return p.empty() || nodes_.contains(p);
+}
+
+bool FakeFileSystem::isDirectory(std::string_view path) const {
+  std::string p = normalize(path);
+  if (p.empty()) return true;
+  auto it = nodes_.find(p);
+  return it != nodes_.end() && it->second.kind == EntryKind::Directory;
+}
+
+const FakeFileSystem::Node* FakeFileSystem::node(std::string_view path) const {
+  auto it = nodes_.find(normalize(path));
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+std::string FakeFileSystem::content(std::string_view path) const {
+  const Node* n = node(path);
+  return n ? n->content : std::string();
+}
+
+std::vector<std::string> FakeFileSystem::tree(std::string_view root) const {
+  std::string r = normalize(root);
+  std::vector<std::string> out;
+  for (const auto& [path, n] : nodes_) {
+    if (!r.empty() && (path.size() <= r.size() || path.compare(0, r.size(), r) != 0 ||
+                       path[r.size()] != '/')) {
+      continue;
+    }
+    std::string rel = r.empty() ? path : path.substr(r.size() + 1);
+    out.push_back(n.kind == EntryKind::Directory ? rel + "/" : rel);
+  }
+  return out;
+}
+
+Status FakeFileSystem::makePath(std::string_view path) {
+  if (auto s = injected("makePath", path); !s) return s;
+  std::string p = normalize(path);
+  // Find the nearest existing ancestor, then create forward.
+  std::vector<std::string> missing;
+  for (std::string q = p; !q.empty(); q = parentOf(q)) {
+    auto it = nodes_.find(q);
+    if (it != nodes_.end()) {
+      if (it->second.kind != EntryKind::Directory) return fail(Failure::NotDir);
+      break;
+    }
+    missing.push_back(q);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    nodes_[*it] = Node{EntryKind::Directory, "", 0755};
+  }
+  return {};
+}
+
+Status FakeFileSystem::makeDirectory(std::string_view path) {
+  if (auto s = injected("makeDirectory", path); !s) return s;
+  std::string p = normalize(path);
+  if (exists(p)) return fail(Failure::PathAlreadyExists);
+  if (!isDirectory(parentOf(p))) {
+    return exists(parentOf(p)) ? fail(Failure::NotDir) : fail(Failure::FileNotFound);
+  }
+  nodes_[p] = Node{EntryKind::Directory, "", 0755};
+  return {};
+}
+
+Status FakeFileSystem::checkExists(std::string_view path) {
+  if (auto s = injected("checkExists", path); !s) return s;
+  return exists(path) ? Status{} : fail(Failure::FileNotFound);
+}
+
+Status FakeFileSystem::writeFile(std::string_view path, std::span<const std::uint8_t> content,
+                                 std::uint32_t mode) {
+  if (auto s = injected("writeFile", path); !s) return s;
+  std::string p = normalize(path);
+  if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);
+  auto it = nodes_.find(p);
+  if (it != nodes_.end() && it->second.kind == EntryKind::Directory) return fail(Failure::IsDir);
+  nodes_[p] = Node{EntryKind::File,
+                   std::string(reinterpret_cast<const char*>(content.data()), content.size()),
+                   mode & 0777};
+  return {};
+}
+
+Result<std::unique_ptr<ReadableFile>> FakeFileSystem::openForReading(std::string_view path) {
+  if (auto s = injected("openForReading", path); !s) return fail(s.error());
+  const Node* n = node(path);
+  if (!n) return fail(Failure::FileNotFound);
+  if (n->kind == EntryKind::Directory) return fail(Failure::IsDir);
+  std::optional<Failure> readFailure;
+  if (auto it = failures_.find("readAll " + normalize(path)); it != failures_.end()) {
+    readFailure = it->second;
+  }
+  return std::make_unique<FakeReadableFile>(n->content, readFailure);
+}
+
+Result<std::unique_ptr<MappedFile>> FakeFileSystem::mapReadOnly(std::string_view path) {
+  if (auto s = injected("mapReadOnly", path); !s) return fail(s.error());
+  const Node* n = node(path);
+  if (!n) return fail(Failure::FileNotFound);
+  return std::make_unique<FakeMappedFile>(n->content);
+}
+
+Result<std::vector<DirectoryEntry>> FakeFileSystem::listDirectory(std::string_view path) {
+  if (auto s = injected("listDirectory", path); !s) return fail(s.error());
+  std::string p = normalize(path);
+  if (!exists(p)) return fail(Failure::FileNotFound);
+  if (!isDirectory(p)) return fail(Failure::NotDir);
+  std::vector<DirectoryEntry> entries;
+  for (const auto& [child, n] : nodes_) {
+    if (!child.empty() && parentOf(child) == p) {
+      entries.push_back({p.empty() ? child : child.substr(p.size() + 1), n.kind});
+    }
+  }
+  return entries;
+}
+
+Status FakeFileSystem::deleteTree(std::string_view path) {
+  if (auto s = injected("deleteTree", path); !s) return s;
+  std::string p = normalize(path);
+  std::erase_if(nodes_, [&](const auto& item) {
+    const std::string& child = item.first;
+    return child == p || (child.size() > p.size() && child.compare(0, p.size(), p) == 0 &&
+                          child[p.size()] == '/');
+  });
+  return {};
+}
+
+Result<std::unique_ptr<FileLock>> FakeFileSystem::lockExclusive(std::string_view path) {
+  if (auto s = injected("lockExclusive", path); !s) return fail(s.error());
+  std::string p = normalize(path);
+  if (!nodes_.contains(p)) nodes_[p] = Node{EntryKind::File, "", 0644};
+  return std::make_unique<FakeLock>();
+}
+
+}  // namespace wexlo::testing

@@ -1,0 +1,61 @@
+// An in-memory file system for unit tests. Paths are '/'-separated; repeated
+// separators are ignored. Failures can be injected per operation and path.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace wexlo::testing {
+
+class FakeFileSystem : public FileSystem {
+ public:
+  struct Node {
+    EntryKind kind = EntryKind::File;
+    std::string content;   // file content, or a link's target
+    std::uint32_t mode = 0644;
+  };
+
+  // Set-up helpers; parents are created as needed.
+  void addDirectory(std::string_view path);
+  void addFile(std::string_view path, std::string_view content, std::uint32_t mode = 0644);
+  void addLink(std::string_view path, std::string_view target);
+
+  // The next calls of `operation` ("makePath", "makeDirectory", "checkExists",
+  // "writeFile", "openForReading", "readAll", "listDirectory", "deleteTree")
+  // on exactly `path` fail with `failure`.
+  void failOn(std::string_view operation, std::string_view path, Failure failure);
+
+  bool exists(std::string_view path) const;
+  bool isDirectory(std::string_view path) const;
+  const Node* node(std::string_view path) const;
+  std::string content(std::string_view path) const;
+  // Every path below `root` (relative, sorted), directories with a trailing '/'.
+  std::vector<std::string> tree(std::string_view root = "") const;
+
+  // Every operation call as "operation path", in order.
+  std::vector<std::string> calls;
+
+  Status makePath(std::string_view path) override;
+  Status makeDirectory(std::string_view path) override;
+  Status checkExists(std::string_view path) override;
+  Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
+                   std::uint32_t mode) override;
+  Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) override;
+  Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) override;
+  Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) override;
+  Status deleteTree(std::string_view path) override;
+  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override;
+
+  static std::string normalize(std::string_view path);
+  static std::string parentOf(const std::string& normalized);
+
+ private:
+  Status injected(std::string_view operation, std::string_view path);
+  std::map<std::string, Node> nodes_;  // normalized path -> node; "" is the root
+  std::map<std::string, Failure> failures_;
+};
+
+}  // namespace wexlo::testing
