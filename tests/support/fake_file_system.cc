@@ -1,6 +1,7 @@
 #include "support/fake_file_system.h"
 
 #include <cstring>
+#include <optional>
 
 namespace wexlo::testing {
 
