@@ -12,7 +12,8 @@ namespace wexlo {
 
 // The marker is this prefix, then target, toolchain and build flags, each
 // ended by the unit separator, then a NUL.
-inline constexpr char kStubMarkerPrefix[] = "WEXLO-STUB-MARKER\x1f";
+#define WEXLO_STUB_MARKER_PREFIX "WEXLO-STUB-MARKER\x1f"
+inline constexpr char kStubMarkerPrefix[] = WEXLO_STUB_MARKER_PREFIX;
 
 struct StubInfo {
   std::string target;     // "linux-x86_64" or "windows-x86_64"

@@ -40,4 +40,8 @@ class Process {
 
 Process& realProcess();
 
+// Hands the C runtime's argv to the process layer at start-up (POSIX takes
+// its argument list from here; Windows reads its own command line instead).
+void setProcessArguments(int argc, char** argv);
+
 }  // namespace wexlo

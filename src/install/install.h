@@ -1,0 +1,40 @@
+// Unpacking the embedded release into its install directory, once.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "console/message.h"
+#include "embed/footer.h"
+#include "platform/file_system.h"
+
+namespace wexlo {
+
+enum class InstallOutcome {
+  Ready,          // the release is installed; the run goes on
+  EndRunQuietly,  // the install test failed unexpectedly: end with status 0
+};
+
+// Makes the install directory, and unless its `_metadata.json` exists,
+// decodes the payload, unpacks every entry and writes `_metadata.json` last.
+// An exclusive lock in the install directory keeps two launchers from
+// unpacking over each other.
+Result<InstallOutcome> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
+                                       std::string_view installDirectory,
+                                       std::string_view metadataPath);
+
+// Writes every archive entry below `installDirectory`, creating parent
+// directories on first need. Entries whose paths could escape the install
+// directory are refused with BadPathName before anything of them is written.
+Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
+                     std::string_view installDirectory);
+
+// Writes the build metadata text, byte for byte, as the install's marker.
+Status writeMetadataFile(FileSystem& fs, std::string_view metadataPath,
+                         std::string_view metadataText);
+
+// The lock file that serialises installs into one directory.
+inline constexpr std::string_view kInstallLockName = ".wexlo-install.lock";
+
+}  // namespace wexlo

@@ -1,0 +1,88 @@
+#include "install/location.h"
+
+namespace wexlo {
+
+namespace {
+
+bool isSeparator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
+}  // namespace
+
+std::string joinPath(std::initializer_list<std::string_view> pieces) {
+  std::string path;
+  bool first = true;
+  for (std::string_view piece : pieces) {
+    if (piece.empty()) continue;
+    if (first) {
+      path = piece;
+      first = false;
+      continue;
+    }
+    bool left = isSeparator(path.back());
+    bool right = isSeparator(piece.front());
+    if (left && right) {
+      piece.remove_prefix(1);
+    } else if (!left && !right) {
+      path += kPathSeparator;
+    }
+    path += piece;
+  }
+  return path;
+}
+
+std::string overrideVariableName(std::string_view appName) {
+  std::string name(appName);
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name + "_INSTALL_DIR";
+}
+
+std::string installDirectoryName(std::string_view appName, std::string_view ertsVersion,
+                                 std::string_view appVersion) {
+  std::string name(appName);
+  name.append("_erts-").append(ertsVersion).append("_").append(appVersion);
+  return name;
+}
+
+Result<std::string> resolveBaseDirectory(Console& console, const Environment& environment,
+                                         Process& process, std::string_view appName) {
+  std::string variable = overrideVariableName(appName);
+  if (auto value = environment.get(variable)) {
+    (void)writeMessage(console, StreamId::Output,
+                       {"[i] Install path is being overridden using `", variable, "`\n"});
+    (void)writeMessage(console, StreamId::Output, {"[i] New install path is: ", *value, "\n"});
+    return joinPath({*value, ".wexlo"});
+  }
+  auto root = process.defaultInstallRoot();
+  if (!root) return fail(Failure::AppDataDirUnavailable);
+  return joinPath({*root, ".wexlo"});
+}
+
+Result<std::string> resolveInstallDirectory(FileSystem& fs, std::string_view baseDirectory,
+                                            std::string_view installDirectoryName) {
+  if (auto made = fs.makePath(baseDirectory); !made) return fail(made.error());
+  return joinPath({baseDirectory, installDirectoryName});
+}
+
+void reportInstallLocationFailure(Console& console, std::string_view appName) {
+  std::string variable = overrideVariableName(appName);
+  auto line = [&](std::initializer_list<std::string_view> pieces) {
+    (void)writeMessage(console, StreamId::Error, pieces);
+  };
+  line({"[!] We could not install this application to the default directory.\n"});
+  line({"[!] This may be due to a permission error.\n"});
+  line({"[!] Please override the default ", appName, " install directory using the `", variable,
+        "` environment variable.\n"});
+  line({"[!] On Linux or MacOS you can run the command: `export ", variable,
+        "=/some/other/path`\n"});
+  line({"[!] On Windows you can use: `SET ", variable, "=D:\\some\\other\\path`\n"});
+}
+
+}  // namespace wexlo

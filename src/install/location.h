@@ -1,0 +1,50 @@
+// Where installs live: the base directory ".wexlo" and one install directory
+// per application, runtime and application version inside it.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "console/message.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+
+namespace wexlo {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// Joins path pieces, skipping empty ones, with exactly one separator at each
+// seam: none is added where either side already has one, and one of two is
+// dropped where both have. On Windows both '/' and '\\' count as separators;
+// on POSIX only '/'.
+std::string joinPath(std::initializer_list<std::string_view> pieces);
+
+// The application name with a-z upper-cased, then "_INSTALL_DIR".
+std::string overrideVariableName(std::string_view appName);
+
+// "<app>_erts-<erts_version>_<app_version>".
+std::string installDirectoryName(std::string_view appName, std::string_view ertsVersion,
+                                 std::string_view appVersion);
+
+// The base directory: the override variable's value (announced with two
+// notice lines) or the platform's default root, joined with ".wexlo".
+// Fails with AppDataDirUnavailable when neither gives a root.
+Result<std::string> resolveBaseDirectory(Console& console, const Environment& environment,
+                                         Process& process, std::string_view appName);
+
+// Creates the base directory with its missing parents and returns the
+// install directory path inside it. A failure here means the location is
+// unusable: the caller reports it with reportInstallLocationFailure.
+Result<std::string> resolveInstallDirectory(FileSystem& fs, std::string_view baseDirectory,
+                                            std::string_view installDirectoryName);
+
+// The five-line explanation of an unusable install location.
+void reportInstallLocationFailure(Console& console, std::string_view appName);
+
+}  // namespace wexlo

@@ -1,0 +1,87 @@
+#include "maintenance/maintenance.h"
+
+#include <array>
+
+#include "console/message.h"
+
+namespace wexlo {
+
+namespace {
+
+void say(Console& console, StreamId stream, std::initializer_list<std::string_view> pieces) {
+  (void)writeMessage(console, stream, pieces);
+}
+
+Result<int> uninstall(FileSystem& fs, Console& console, std::string_view installDirectory) {
+  say(console, StreamId::Error,
+      {"[w] This will uninstall the application runtime for this Wexlo binary!\n"});
+  say(console, StreamId::Output, {"[?] Please confirm this action [y/n]: "});
+
+  auto answer = readConfirmation(console);
+  if (!answer) {
+    say(console, StreamId::Error, {"[!] Failed to confirm: ", failureName(answer.error()), "\n"});
+    return fail(answer.error());
+  }
+
+  bool yes = !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
+  if (yes) {
+    say(console, StreamId::Output, {"[i] Deleting directory: ", installDirectory, "\n"});
+    if (auto deleted = fs.deleteTree(installDirectory); !deleted) return fail(deleted.error());
+    say(console, StreamId::Output, {"[i] Uninstall complete!\n"});
+  } else {
+    say(console, StreamId::Error, {"[w] Uninstall was aborted!\n"});
+  }
+  say(console, StreamId::Output, {"[i] Quitting.\n"});
+  return 0;
+}
+
+}  // namespace
+
+bool isMaintenanceRun(const std::vector<std::string>& arguments) {
+  return arguments.size() >= 2 && arguments[1] == "maintenance";
+}
+
+Result<std::string> readConfirmation(Console& console) {
+  std::array<char, 8> buffer{};
+  std::size_t used = 0;
+  while (used < buffer.size()) {
+    auto got = console.readInput(std::span(buffer).subspan(used));
+    if (!got) return fail(got.error());
+    std::string_view seen(buffer.data(), used + *got);
+    if (auto newline = seen.find('\n'); newline != std::string_view::npos) {
+      return std::string(seen.substr(0, newline));
+    }
+    if (*got == 0) {
+      if (used == 0) return fail(Failure::EndOfStream);
+      return std::string(seen);
+    }
+    used += *got;
+  }
+  return fail(Failure::StreamTooLong);
+}
+
+Result<int> runMaintenance(FileSystem& fs, Console& console,
+                           const std::vector<std::string>& arguments,
+                           std::string_view installDirectory, std::string_view metadataText) {
+  if (arguments.size() == 2) {
+    say(console, StreamId::Error, {"[w] No sub-command provided!\n"});
+    return 0;
+  }
+  const std::string& command = arguments[2];
+  if (command == "uninstall") return uninstall(fs, console, installDirectory);
+  if (command == "directory") {
+    if (auto s = writeMessage(console, StreamId::Output, {installDirectory, "\n"}); !s) {
+      return fail(s.error());
+    }
+    return 0;
+  }
+  if (command == "meta") {
+    if (auto s = writeMessage(console, StreamId::Output, {metadataText}); !s) {
+      return fail(s.error());
+    }
+    return 0;
+  }
+  return 0;
+}
+
+}  // namespace wexlo
