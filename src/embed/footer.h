@@ -3,8 +3,14 @@
 //   stub | xz payload | metadata text | application name | footer (64 bytes)
 //
 // The footer is found at the end of the file or, on Windows, right before an
-// Authenticode certificate table added after packing. All offsets count from
+// Authenticode certificate table added after packing (signing tools may put up
+// to 7 zero bytes between the footer and the table). All offsets count from
 // the start of the file; integers are little-endian.
+//
+// Footer bytes: magic "WEXLOBLD" | u32 format version | u32 metadata length |
+// u64 payload offset | u64 payload length | u64 decompressed length |
+// u64 metadata offset | u32 app name length | 8 zero bytes |
+// u32 CRC32 of the 60 bytes before it.
 #pragma once
 
 #include <array>
