@@ -1,0 +1,56 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "platform/console.h"
+
+namespace wexlo {
+
+namespace {
+
+int descriptorOf(StreamId stream) { return stream == StreamId::Output ? 1 : 2; }
+
+class PosixConsole : public Console {
+ public:
+  PosixConsole() {
+    // A closed or broken output stream must not kill the launcher: its
+    // messages are simply lost. The runtime gets the default back at exec.
+    std::signal(SIGPIPE, SIG_IGN);
+  }
+
+  Status write(StreamId stream, std::span<const char> bytes) override {
+    int fd = descriptorOf(stream);
+    while (!bytes.empty()) {
+      ssize_t n = ::write(fd, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return fail(Failure::WriteFailed);
+      }
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return {};
+  }
+
+  Result<std::size_t> readInput(std::span<char> bytes) override {
+    while (true) {
+      ssize_t n = ::read(0, bytes.data(), bytes.size());
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return fail(Failure::ReadFailed);
+    }
+  }
+
+  bool isTerminal(StreamId stream) override { return ::isatty(descriptorOf(stream)) == 1; }
+  bool enableEscapeCodes() override { return ::isatty(2) == 1; }
+  std::optional<std::uint16_t> consoleAttributes() override { return std::nullopt; }
+  Status setConsoleAttributes(std::uint16_t) override { return fail(Failure::Unsupported); }
+};
+
+}  // namespace
+
+Console& realConsole() {
+  static PosixConsole console;
+  return console;
+}
+
+}  // namespace wexlo

@@ -1,0 +1,287 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <string>
+
+#include "platform/errno_failure_posix.h"
+#include "platform/file_system.h"
+
+namespace wexlo {
+
+namespace {
+
+std::unexpected<Failure> fromErrno() { return fail(failureFromErrno(errno)); }
+
+// The permission bits a new file gets under the process's umask, applied to
+// files that already existed too.
+mode_t permissionsUnderUmask(std::uint32_t mode) {
+  static const mode_t mask = [] {
+    mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }();
+  return static_cast<mode_t>(mode & 0777) & ~mask;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now and reports what close said (a delayed write error surfaces here).
+  Status close() {
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) return fromErrno();
+    return {};
+  }
+
+ private:
+  int fd_;
+};
+
+Status writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fromErrno();
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+class PosixReadableFile : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  Result<std::string> readAll(std::size_t limit) override {
+    std::string content;
+    char buffer[1024];
+    while (true) {
+      ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return fail(Failure::ReadFailed);
+      }
+      if (n == 0) return content;
+      std::size_t room = limit - content.size();
+      if (static_cast<std::size_t>(n) >= room) return fail(Failure::StreamTooLong);
+      try {
+        content.append(buffer, static_cast<std::size_t>(n));
+      } catch (const std::bad_alloc&) {
+        return fail(Failure::OutOfMemory);
+      }
+    }
+  }
+
+ private:
+  FileDescriptor fd_;
+};
+
+class PosixMappedFile : public MappedFile {
+ public:
+  PosixMappedFile(void* address, std::size_t size) : address_(address), size_(size) {}
+  ~PosixMappedFile() override {
+    if (size_ != 0) ::munmap(address_, size_);
+  }
+  std::span<const std::uint8_t> bytes() const override {
+    return {static_cast<const std::uint8_t*>(address_), size_};
+  }
+
+ private:
+  void* address_;
+  std::size_t size_;
+};
+
+class PosixFileLock : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+
+ private:
+  FileDescriptor fd_;  // closing the descriptor releases the lock
+};
+
+// Removes `name` inside the directory `dirFd`, never following links.
+Status removeAt(int dirFd, const char* name) {
+  struct stat st {};
+  if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? Status{} : fromErrno();
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    if (::unlinkat(dirFd, name, 0) != 0 && errno != ENOENT) return fromErrno();
+    return {};
+  }
+  int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return fromErrno();
+  // Entries can only be removed from a directory its owner may write to.
+  if ((st.st_mode & S_IRWXU) != S_IRWXU) (void)::fchmod(fd, st.st_mode | S_IRWXU);
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    Failure failure = failureFromErrno(errno);
+    ::close(fd);
+    return fail(failure);
+  }
+  Status result;
+  while (result) {
+    errno = 0;
+    dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) result = fromErrno();
+      break;
+    }
+    std::string_view child = entry->d_name;
+    if (child == "." || child == "..") continue;
+    result = removeAt(::dirfd(dir), entry->d_name);
+  }
+  ::closedir(dir);
+  if (!result) return result;
+  if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return fromErrno();
+  return {};
+}
+
+EntryKind kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return EntryKind::Directory;
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISLNK(mode)) return EntryKind::Link;
+  return EntryKind::Other;
+}
+
+class PosixFileSystem : public FileSystem {
+ public:
+  Status makePath(std::string_view path) override {
+    std::string p(path);
+    // Create each ancestor in turn, from the top; existing directories
+    // (or links to them) are fine.
+    for (std::size_t end = 1; end <= p.size(); ++end) {
+      if (end != p.size() && p[end] != '/') continue;
+      if (p[end - 1] == '/') continue;
+      std::string prefix = p.substr(0, end);
+      if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+      int error = errno;
+      struct stat st {};
+      if (error == EEXIST) {
+        if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        return fail(Failure::NotDir);
+      }
+      // A refused create of a directory that exists (a read-only parent)
+      // is not a failure.
+      if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+      return fail(failureFromErrno(error));
+    }
+    return {};
+  }
+
+  Status makeDirectory(std::string_view path) override {
+    if (::mkdir(std::string(path).c_str(), 0777) != 0) return fromErrno();
+    return {};
+  }
+
+  Status checkExists(std::string_view path) override {
+    struct stat st {};
+    if (::lstat(std::string(path).c_str(), &st) != 0) return fromErrno();
+    return {};
+  }
+
+  Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
+                   std::uint32_t mode) override {
+    mode_t permissions = permissionsUnderUmask(mode);
+    // O_NOFOLLOW: a link planted where a file belongs is never written through.
+    FileDescriptor fd(::open(std::string(path).c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, permissions));
+    if (fd.get() < 0) return fromErrno();
+    Status written = writeAll(fd.get(), content);
+    if (written && ::fchmod(fd.get(), permissions) != 0) written = fromErrno();
+    Status closed = fd.close();
+    return written ? closed : written;
+  }
+
+  Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) override {
+    int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fromErrno();
+    auto file = std::make_unique<PosixReadableFile>(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return fail(Failure::IsDir);
+    return file;
+  }
+
+  Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) override {
+    FileDescriptor fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return fromErrno();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return fromErrno();
+    auto size = static_cast<std::size_t>(st.st_size);
+    if (size == 0) return std::make_unique<PosixMappedFile>(nullptr, 0);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    if (address == MAP_FAILED) return fromErrno();
+    return std::make_unique<PosixMappedFile>(address, size);
+  }
+
+  Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) override {
+    DIR* dir = ::opendir(std::string(path).c_str());
+    if (dir == nullptr) return fromErrno();
+    std::vector<DirectoryEntry> entries;
+    while (true) {
+      errno = 0;
+      dirent* entry = ::readdir(dir);
+      if (entry == nullptr) {
+        int error = errno;
+        ::closedir(dir);
+        if (error != 0) return fail(failureFromErrno(error));
+        return entries;
+      }
+      std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      EntryKind kind = EntryKind::Other;
+      switch (entry->d_type) {
+        case DT_DIR: kind = EntryKind::Directory; break;
+        case DT_REG: kind = EntryKind::File; break;
+        case DT_LNK: kind = EntryKind::Link; break;
+        case DT_UNKNOWN: {
+          struct stat st {};
+          if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            kind = kindOf(st.st_mode);
+          }
+          break;
+        }
+        default: break;
+      }
+      entries.push_back({std::string(name), kind});
+    }
+  }
+
+  Status deleteTree(std::string_view path) override {
+    return removeAt(AT_FDCWD, std::string(path).c_str());
+  }
+
+  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override {
+    int fd = ::open(std::string(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return fromErrno();
+    auto lock = std::make_unique<PosixFileLock>(fd);
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == ENOLCK || errno == EOPNOTSUPP) return fail(Failure::FileLocksUnsupported);
+      return fromErrno();
+    }
+    return lock;
+  }
+};
+
+}  // namespace
+
+FileSystem& realFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+}  // namespace wexlo

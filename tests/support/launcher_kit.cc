@@ -1,0 +1,72 @@
+#include "support/launcher_kit.h"
+
+#include <gtest/gtest.h>
+#include <lzma.h>
+
+namespace wexlo::testing {
+
+namespace {
+
+void appendU64(std::string& out, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+std::string makeArchive(const std::vector<ArchiveFile>& files, bool withTrailer) {
+  std::string out = "ZELPA";
+  for (const auto& file : files) {
+    appendU64(out, file.path.size());
+    out += file.path;
+    appendU64(out, file.content.size());
+    out += file.content;
+    appendU64(out, file.mode);
+  }
+  if (withTrailer) out += "ZELPA";
+  return out;
+}
+
+std::string xzCompress(std::string_view data) {
+  std::string out(lzma_stream_buffer_bound(data.size()), '\0');
+  std::size_t written = 0;
+  lzma_ret ret = lzma_easy_buffer_encode(
+      1, LZMA_CHECK_CRC32, nullptr, reinterpret_cast<const std::uint8_t*>(data.data()),
+      data.size(), reinterpret_cast<std::uint8_t*>(out.data()), &written, out.size());
+  EXPECT_EQ(ret, LZMA_OK);
+  out.resize(written);
+  return out;
+}
+
+std::string metadataText(std::string_view appName, std::string_view appVersion,
+                         std::string_view ertsVersion) {
+  std::string text = R"({"options":"--test","erts_version":")";
+  text.append(ertsVersion).append(R"(","app_name":")").append(appName);
+  text.append(R"(","app_version":")").append(appVersion);
+  text.append(R"(","zig_build_arguments":["-O2"],"zig_version":"test"})");
+  return text;
+}
+
+std::filesystem::path packerPath() { return WEXLO_PACKER_PATH; }
+std::filesystem::path stubPath() { return WEXLO_STUB_PATH; }
+
+std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
+                              std::string_view payload, std::uint64_t decompressedLength) {
+  auto metadataFile = output.string() + ".metadata.json";
+  auto payloadFile = output.string() + ".payload.xz";
+  writeFile(metadataFile, metadata);
+  writeFile(payloadFile, payload);
+  auto result = runProcess({packerPath().string(), "pack", "--quiet", "--metadata", metadataFile,
+                            "--payload", payloadFile, "--decompressed-length",
+                            std::to_string(decompressedLength), "--stub", stubPath().string(),
+                            "-o", output.string()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  return output;
+}
+
+std::filesystem::path packFiles(const std::filesystem::path& output, std::string_view metadata,
+                                const std::vector<ArchiveFile>& files) {
+  std::string archive = makeArchive(files);
+  return packRaw(output, metadata, xzCompress(archive), archive.size());
+}
+
+}  // namespace wexlo::testing

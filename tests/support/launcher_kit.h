@@ -1,0 +1,42 @@
+// Building blocks for black-box tests: archives, payloads and launchers made
+// with the real packer, and runs of those launchers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+
+namespace wexlo::testing {
+
+struct ArchiveFile {
+  std::string path;
+  std::string content;
+  std::uint64_t mode = 0100644;
+};
+
+// A ZELPA archive holding `files` in order.
+std::string makeArchive(const std::vector<ArchiveFile>& files, bool withTrailer = true);
+
+// One xz stream with the CRC32 check and the LZMA2 filter alone.
+std::string xzCompress(std::string_view data);
+
+// Compact metadata text in the packer's member order.
+std::string metadataText(std::string_view appName, std::string_view appVersion,
+                         std::string_view ertsVersion);
+
+std::filesystem::path packerPath();
+std::filesystem::path stubPath();
+
+// Packs a launcher in raw mode from exactly these bytes; fails the test when
+// the packer fails.
+std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
+                              std::string_view payload, std::uint64_t decompressedLength);
+
+// A launcher holding `files` as its release.
+std::filesystem::path packFiles(const std::filesystem::path& output, std::string_view metadata,
+                                const std::vector<ArchiveFile>& files);
+
+}  // namespace wexlo::testing
