@@ -1,0 +1,74 @@
+#include "install/cleanup.h"
+
+#include "install/location.h"
+
+namespace wexlo {
+
+namespace {
+
+// A record lacking the application name belongs to no application, so an
+// empty name never matches, not even another empty one.
+bool sameApplication(const InstallRecord& a, const InstallRecord& b) {
+  return !a.metadata.appName.empty() && a.metadata.appName == b.metadata.appName;
+}
+
+bool isOlder(const InstallRecord& entry, const InstallRecord& reference) {
+  return comparePrecedence(entry.version, reference.version) == std::strong_ordering::less;
+}
+
+}  // namespace
+
+Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog& log,
+                                                       std::string_view directory) {
+  std::string metadataPath = joinPath({directory, "_metadata.json"});
+
+  auto file = fs.openForReading(metadataPath);
+  if (!file) {
+    log.logError({"Failed to load the metadata file: ", metadataPath});
+    return std::nullopt;
+  }
+  auto text = (*file)->readAll(kMetadataFileLimit);
+  if (!text) return fail(text.error());
+
+  auto metadata = parseBuildMetadata(*text, log);
+  if (!metadata) {
+    log.logError({"Failed to parse metadata file: ", metadataPath});
+    return std::nullopt;
+  }
+  auto version = parseSemanticVersion(metadata->appVersion);
+  if (!version) {
+    log.logError({"Failed to parse the app version: ", metadataPath});
+    return std::nullopt;
+  }
+  return InstallRecord{std::move(metadataPath), std::string(directory), std::move(*metadata),
+                       std::move(*version)};
+}
+
+Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
+                           std::string_view baseDirectory,
+                           std::string_view currentInstallDirectory) {
+  auto entries = fs.listDirectory(baseDirectory);
+  if (!entries) return fail(entries.error());
+
+  auto reference = readInstallRecord(fs, log, currentInstallDirectory);
+  if (!reference) return fail(reference.error());
+
+  for (const DirectoryEntry& entry : *entries) {
+    if (entry.kind != EntryKind::Directory) continue;
+    std::string path = joinPath({baseDirectory, entry.name});
+    // Every directory is read, even without a reference, so that unreadable
+    // installs are reported on every run.
+    auto record = readInstallRecord(fs, log, path);
+    if (!record) return fail(record.error());
+    if (!*record || !*reference) continue;
+    if (!sameApplication(**record, **reference) || !isOlder(**record, **reference)) continue;
+
+    if (auto deleted = fs.deleteTree(path); !deleted) return deleted;
+    // The line is a courtesy; failing to show it does not undo the removal.
+    (void)writeMessage(console, StreamId::Error,
+                       {"[l] Uninstalled older version (v", (*record)->metadata.appVersion, ")\n"});
+  }
+  return {};
+}
+
+}  // namespace wexlo

@@ -1,0 +1,44 @@
+// Removal of the installs of older versions of this application from the
+// base directory, judged by the `_metadata.json` each install holds.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "console/message.h"
+#include "install/semantic_version.h"
+#include "metadata/build_metadata.h"
+#include "platform/console.h"
+#include "platform/failure.h"
+#include "platform/file_system.h"
+
+namespace wexlo {
+
+// One install directory whose metadata file was read and understood.
+struct InstallRecord {
+  std::string metadataPath;
+  std::string directory;
+  BuildMetadata metadata;
+  SemanticVersion version;
+};
+
+// Metadata files this large or larger are refused with StreamTooLong.
+inline constexpr std::size_t kMetadataFileLimit = 1'000'000'000;
+
+// Reads `directory`'s "_metadata.json". A file that cannot be opened, does not
+// parse, or holds an invalid "app_version" gets its error log line and yields
+// nothing; a file that opens but cannot be read fails (ReadFailed,
+// StreamTooLong, OutOfMemory).
+Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog& log,
+                                                       std::string_view directory);
+
+// Deletes every directory in `baseDirectory` holding the same application at
+// a lower version than `currentInstallDirectory`, with one "[l]" line each.
+// Links are never followed, and without a readable record for the current
+// install nothing is deleted. A failure to list or to delete ends the cleanup.
+Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
+                           std::string_view baseDirectory,
+                           std::string_view currentInstallDirectory);
+
+}  // namespace wexlo
