@@ -6,7 +6,7 @@ set -eu
 
 packages="build-essential cmake ninja-build pkg-config git ca-certificates
   liblzma-dev rapidjson-dev libcli11-dev libgtest-dev libgmock-dev clang-format
-  g++-mingw-w64-x86-64-posix wine64 osslsigncode dpkg-dev
+  g++-mingw-w64-x86-64-posix wine wine64 osslsigncode dpkg-dev
   erlang elixir hyperfine"
 
 missing=
@@ -23,6 +23,6 @@ if [ -n "$missing" ]; then
   echo "setup: installing$missing" >&2
   $sudo apt-get -q -o DPkg::Lock::Timeout=600 update </dev/null >&2
   # shellcheck disable=SC2086
-  $sudo apt-get -q -y -o DPkg::Lock::Timeout=600 install --no-install-recommends $missing \
+  $sudo apt-get -q -y -o DPkg::Lock::Timeout=600 install $missing \
     </dev/null >&2
 fi
