@@ -1,0 +1,34 @@
+// Decodes the embedded xz payload into the archive it carries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+
+#include "install/xz_stream_layout.h"
+#include "platform/failure.h"
+
+namespace wexlo {
+
+// The decoded archive: one buffer of exactly the declared length.
+class PayloadBuffer {
+ public:
+  PayloadBuffer(std::unique_ptr<std::uint8_t[]> data, std::size_t size)
+      : data_(std::move(data)), size_(size) {}
+
+  std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t size_ = 0;
+};
+
+// Decodes `compressed` (read in place, never copied) into one buffer of
+// `decompressedLength` bytes. The stream must have check none or CRC32 and
+// LZMA2 alone in every block; it must decode to exactly the declared length.
+std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::uint8_t> compressed,
+                                                          std::uint64_t decompressedLength);
+
+}  // namespace wexlo

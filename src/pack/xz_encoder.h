@@ -1,0 +1,46 @@
+// Compresses the payload archive into the xz stream a launcher decodes, and
+// describes such a stream for `wexlo inspect`.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "platform/failure.h"
+
+namespace wexlo {
+
+// Block size when none is given; see README for how it was chosen.
+inline constexpr std::uint64_t kDefaultXzBlockSize = std::uint64_t{16} << 20;
+
+struct XzOptions {
+  std::uint32_t threads = 0;    // 0: one per core
+  std::uint64_t blockSize = 0;  // 0: kDefaultXzBlockSize
+  std::uint32_t preset = 9;     // may carry LZMA_PRESET_EXTREME
+};
+
+using XzProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Check CRC32, LZMA2 alone, blocks of blockSize bytes each compressed on its
+// own. The dictionary never exceeds the block or the input, which keeps the
+// launcher's decoder small. The same input and block size give the same
+// bytes whatever the thread count. `progress` (may be empty) gets the input
+// bytes consumed so far now and then.
+Result<std::vector<std::uint8_t>> compressPayload(std::span<const std::uint8_t> input,
+                                                  const XzOptions& options,
+                                                  XzProgress progress = {});
+
+struct XzStreamInfo {
+  std::uint64_t compressedLength = 0;
+  std::uint64_t decompressedLength = 0;
+  std::uint64_t blockCount = 0;
+  std::uint32_t check = 0;
+};
+
+// Reads the framing of one xz stream that fills `stream` exactly. Fails with
+// UnrecognizedFormat for something that is not xz, Unsupported for block
+// options liblzma does not know, CorruptedData for damaged framing.
+Result<XzStreamInfo> describeXzStream(std::span<const std::uint8_t> stream);
+
+}  // namespace wexlo

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+#include <lzma.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "install/payload_decoder.h"
+
+namespace wexlo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Text-like input that compresses but is not trivial.
+Bytes sampleArchive(std::size_t size) {
+  Bytes bytes(size);
+  std::uint32_t state = 12345;
+  for (auto& byte : bytes) {
+    state = state * 1103515245 + 12345;
+    byte = static_cast<std::uint8_t>('a' + (state >> 16) % 13);
+  }
+  return bytes;
+}
+
+Bytes encode(const Bytes& input, lzma_check check, bool withBcj = false,
+             std::uint32_t dictSize = 1 << 20) {
+  lzma_options_lzma lzma2{};
+  lzma_lzma_preset(&lzma2, 6);
+  lzma2.dict_size = dictSize;
+  std::vector<lzma_filter> filters;
+  if (withBcj) filters.push_back({LZMA_FILTER_X86, nullptr});
+  filters.push_back({LZMA_FILTER_LZMA2, &lzma2});
+  filters.push_back({LZMA_VLI_UNKNOWN, nullptr});
+  Bytes out(lzma_stream_buffer_bound(input.size()));
+  std::size_t outPos = 0;
+  EXPECT_EQ(lzma_stream_buffer_encode(filters.data(), check, nullptr, input.data(), input.size(),
+                                      out.data(), &outPos, out.size()),
+            LZMA_OK);
+  out.resize(outPos);
+  return out;
+}
+
+Bytes encodeBlocks(const Bytes& input, std::uint64_t blockSize) {
+  lzma_options_lzma lzma2{};
+  lzma_lzma_preset(&lzma2, 6);
+  lzma2.dict_size = LZMA_DICT_SIZE_MIN;
+  const std::array<lzma_filter, 2> filters{
+      {{LZMA_FILTER_LZMA2, &lzma2}, {LZMA_VLI_UNKNOWN, nullptr}}};
+  lzma_mt mt{};
+  mt.threads = 1;
+  mt.block_size = blockSize;
+  mt.filters = filters.data();
+  mt.check = LZMA_CHECK_CRC32;
+  lzma_stream stream = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_stream_encoder_mt(&stream, &mt), LZMA_OK);
+  Bytes out(lzma_stream_buffer_bound(input.size()) + 4096);
+  stream.next_in = input.data();
+  stream.avail_in = input.size();
+  stream.next_out = out.data();
+  stream.avail_out = out.size();
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK) ret = lzma_code(&stream, LZMA_FINISH);
+  EXPECT_EQ(ret, LZMA_STREAM_END);
+  out.resize(stream.total_out);
+  lzma_end(&stream);
+  return out;
+}
+
+// Rewrites the first block header with a dictionary property of 40, which
+// liblzma itself would take, with a valid CRC32.
+Bytes withDictionaryProperty40(Bytes stream) {
+  std::uint8_t* header = stream.data() + LZMA_STREAM_HEADER_SIZE;
+  const std::uint32_t headerSize = lzma_block_header_size_decode(header[0]);
+  std::size_t property = 0;
+  for (std::size_t i = 2; i + 2 < headerSize; ++i) {
+    if (header[i] == LZMA_FILTER_LZMA2 && header[i + 1] == 1) property = i + 2;
+  }
+  EXPECT_NE(property, 0u);
+  header[property] = 40;
+  const std::uint32_t crc = lzma_crc32(header, headerSize - 4, 0);
+  for (int i = 0; i < 4; ++i)
+    header[headerSize - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  return stream;
+}
+
+int codeOf(const Bytes& stream, std::uint64_t declared) {
+  auto result = decodePayload(stream, declared);
+  if (result) return 1;
+  if (result.error().code != 0) {
+    EXPECT_EQ(result.error().failure, Failure::ParseError);
+  }
+  return result.error().code;
+}
+
+const Bytes kArchive = sampleArchive(100000);
+
+TEST(DecodePayload, DecodesAcceptedShapes) {
+  const std::vector<std::pair<std::string, Bytes>> streams{
+      {"crc32", encode(kArchive, LZMA_CHECK_CRC32)},
+      {"check none", encode(kArchive, LZMA_CHECK_NONE)},
+      {"several blocks", encodeBlocks(kArchive, 16384)},
+  };
+  for (const auto& [name, stream] : streams) {
+    auto decoded = decodePayload(stream, kArchive.size());
+    ASSERT_TRUE(decoded) << name << ": code " << decoded.error().code;
+    EXPECT_TRUE(std::ranges::equal(decoded->bytes(), kArchive)) << name;
+  }
+}
+
+TEST(DecodePayload, ResultCodes) {
+  const Bytes good = encode(kArchive, LZMA_CHECK_CRC32);
+  auto cut = [&](std::size_t size) { return Bytes(good.begin(), good.begin() + size); };
+  auto flipped = [&](std::size_t at) {
+    Bytes bytes = good;
+    bytes[at] ^= 0x10;
+    return bytes;
+  };
+  Bytes trailing = good;
+  trailing.insert(trailing.end(), 4, 0);
+  Bytes twoStreams = good;
+  twoStreams.insert(twoStreams.end(), good.begin(), good.end());
+
+  const std::vector<std::tuple<std::string, Bytes, std::uint64_t, int>> cases{
+      {"empty input", {}, kArchive.size(), 5},
+      {"not xz", Bytes{'Z', 'E', 'L', 'P', 'A', 0, 0, 0, 0, 0, 0, 0, 0, 0}, kArchive.size(), 5},
+      {"crc64 check", encode(kArchive, LZMA_CHECK_CRC64), kArchive.size(), 6},
+      {"sha256 check", encode(kArchive, LZMA_CHECK_SHA256), kArchive.size(), 6},
+      {"bcj before lzma2", encode(kArchive, LZMA_CHECK_CRC32, true), kArchive.size(), 6},
+      {"dictionary property 40", withDictionaryProperty40(good), kArchive.size(), 6},
+      {"cut inside the magic", cut(3), kArchive.size(), 7},
+      {"cut inside the header", cut(9), kArchive.size(), 7},
+      {"cut in the data", cut(good.size() / 2), kArchive.size(), 7},
+      {"last byte missing", cut(good.size() - 1), kArchive.size(), 7},
+      {"flipped header flags", flipped(7), kArchive.size(), 7},
+      {"flipped data byte", flipped(good.size() / 2), kArchive.size(), 7},
+      {"flipped index byte", flipped(good.size() - 14), kArchive.size(), 7},
+      {"stream padding after", trailing, kArchive.size(), 7},
+      {"second stream after", twoStreams, kArchive.size(), 7},
+      {"longer than declared", good, kArchive.size() - 1, 8},
+      {"declared empty", good, 0, 8},
+      {"several blocks, longer", encodeBlocks(kArchive, 16384), kArchive.size() - 20000, 8},
+  };
+  for (const auto& [name, stream, declared, code] : cases) {
+    EXPECT_EQ(codeOf(stream, declared), code) << name;
+  }
+}
+
+TEST(DecodePayload, ShorterStreamIsLengthMismatch) {
+  auto result = decodePayload(encode(kArchive, LZMA_CHECK_CRC32), kArchive.size() + 1);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().failure, Failure::LengthMismatch);
+  EXPECT_EQ(result.error().code, 0);
+}
+
+TEST(DecodePayload, UnallocatableOutputIsOutOfMemory) {
+  auto result = decodePayload(encode(kArchive, LZMA_CHECK_CRC32), std::uint64_t{1} << 62);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().failure, Failure::OutOfMemory);
+  EXPECT_EQ(result.error().code, 0);
+}
+
+}  // namespace
+}  // namespace wexlo
