@@ -9,7 +9,7 @@
 # Mix's output goes to a log that is shown only when the build fails.
 set -eu
 
-root=$(CDPATH= cd -- "$(dirname -- "$0")/.." && pwd)
+root=$(CDPATH='' cd -- "$(dirname -- "$0")/.." && pwd)
 project="$root/examples/demo_app"
 
 if [ $# -gt 1 ]; then
@@ -18,7 +18,7 @@ if [ $# -gt 1 ]; then
 fi
 if [ $# -eq 1 ]; then
   mkdir -p "$1"
-  MIX_BUILD_PATH=$(CDPATH= cd -- "$1" && pwd)
+  MIX_BUILD_PATH=$(CDPATH='' cd -- "$1" && pwd)
   export MIX_BUILD_PATH
   build="$MIX_BUILD_PATH"
 else
