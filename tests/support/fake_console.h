@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "support/printers.h"
 
 namespace wexlo::testing {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "support/printers.h"
 
 namespace wexlo::testing {
 

@@ -1,0 +1,149 @@
+#include "install/install.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_console.h"
+#include "support/fake_file_system.h"
+#include "support/launcher_kit.h"
+
+namespace wexlo {
+namespace {
+
+using testing::ArchiveFile;
+using testing::FakeConsole;
+using testing::FakeFileSystem;
+
+constexpr char kInstall[] = "/base/.wexlo/app_erts-1_0.1.0";
+constexpr char kMarker[] = "/base/.wexlo/app_erts-1_0.1.0/_metadata.json";
+constexpr char kMetadata[] = R"({"app_name":"app"})";
+
+std::span<const std::uint8_t> bytesOf(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  Result<InstallOutcome> install(const std::string& archive) {
+    payload_ = testing::xzCompress(archive);
+    EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
+    return installIfNeeded(fs_, log_, build, kInstall, kMarker);
+  }
+  std::vector<std::string> writes() const {
+    std::vector<std::string> out;
+    for (const auto& call : fs_.calls) {
+      if (call.starts_with("writeFile ")) out.push_back(call.substr(10));
+    }
+    return out;
+  }
+
+  FakeFileSystem fs_;
+  FakeConsole console_;
+  Environment environment_;
+  ErrorLog log_{console_, environment_};
+  std::string payload_;
+};
+
+TEST_F(InstallTest, FirstRunUnpacksEverythingAndWritesTheMarkerLast) {
+  auto archive = testing::makeArchive({{"lib/.wexlo", "", 0100644},
+                                       {"lib/a-1/ebin/a.beam", "beam", 0100644},
+                                       {"bin/app", "#!/bin/sh\n", 0100755},
+                                       {"top", "t", 0104755}});
+  ASSERT_EQ(install(archive).value(), InstallOutcome::Ready);
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/a-1/ebin/a.beam"), "beam");
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/.wexlo"), "");
+  EXPECT_EQ(fs_.node(std::string(kInstall) + "/bin/app")->mode, 0755u);
+  // Set-user-ID and similar bits never reach the file system.
+  EXPECT_EQ(fs_.node(std::string(kInstall) + "/top")->mode, 0755u);
+  EXPECT_EQ(fs_.content(kMarker), kMetadata);
+  ASSERT_FALSE(writes().empty());
+  EXPECT_EQ(writes().back(), kMarker);
+  EXPECT_EQ(console_.err + console_.out, "");
+}
+
+TEST_F(InstallTest, AnExistingMarkerMeansInstalledWhateverElseIsMissing) {
+  fs_.addFile(kMarker, "old");
+  ASSERT_EQ(install(testing::makeArchive({{"x", "y"}})).value(), InstallOutcome::Ready);
+  EXPECT_TRUE(writes().empty());
+  EXPECT_EQ(fs_.content(kMarker), "old");
+}
+
+TEST_F(InstallTest, AnInterruptedInstallIsRewrittenAndExtraFilesStay) {
+  fs_.addFile(std::string(kInstall) + "/lib/a", "half");
+  fs_.addFile(std::string(kInstall) + "/extra", "mine");
+  ASSERT_TRUE(install(testing::makeArchive({{"lib/a", "whole"}})));
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/a"), "whole");
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/extra"), "mine");
+}
+
+TEST_F(InstallTest, AnUnexpectedMarkerTestEndsTheRunQuietly) {
+  fs_.failOn("checkExists", kMarker, Failure::AccessDenied);
+  ASSERT_EQ(install(testing::makeArchive({{"x", "y"}})).value(), InstallOutcome::EndRunQuietly);
+  EXPECT_EQ(console_.err,
+            "error: We failed to open the destination directory with an unexpected error: "
+            "AccessDenied\n");
+  EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(InstallTest, AMissingLeadingMagicWritesNothing) {
+  std::string archive = testing::makeArchive({{"x", "y"}});
+  archive[0] = 'X';
+  EXPECT_EQ(install(archive).error(), Failure::BadHeader);
+  EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(InstallTest, AMissingTrailerStillUnpacks) {
+  ASSERT_TRUE(install(testing::makeArchive({{"a/b", "c"}}, false)));
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/a/b"), "c");
+}
+
+TEST_F(InstallTest, ADecodeFailurePrintsTheDecoderCodeThenFailsWithParseError) {
+  std::string archive = testing::makeArchive({{"x", "y"}});
+  payload_ = testing::xzCompress(archive);
+  payload_.resize(payload_.size() - 4);  // cut into the stream footer
+  EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
+  auto result = installIfNeeded(fs_, log_, build, kInstall, kMarker);
+  EXPECT_EQ(result.error(), Failure::ParseError);
+  EXPECT_EQ(console_.err, "error: XZ/LZMA Decode Failed: 7\n");
+  EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(InstallTest, PathsThatCouldEscapeAreRefusedBeforeAnythingIsWritten) {
+  for (std::string bad : {"../evil", "/etc/passwd", "lib/../../x", "a\\b", "lib/./x", "C:x"}) {
+    FakeFileSystem fresh;
+    fresh.addDirectory(kInstall);
+    std::string archive = testing::makeArchive({{"ok", "1"}, {bad, "2"}});
+    EXPECT_EQ(unpackArchive(fresh, bytesOf(archive), kInstall).error(), Failure::BadPathName)
+        << bad;
+    EXPECT_EQ(fresh.content(std::string(kInstall) + "/ok"), "1");
+    EXPECT_EQ(fresh.tree(kInstall), std::vector<std::string>{"ok"}) << bad;
+  }
+}
+
+TEST_F(InstallTest, OverrunningEntriesAreCorruptedDataBeforeTheyAreWritten) {
+  std::string archive = testing::makeArchive({{"ok", "1"}, {"big", "content"}});
+  archive.resize(archive.size() - 5 - 8 - 3);  // cut into the last entry's content
+  archive += "ZELPA";
+  FakeFileSystem fresh;
+  fresh.addDirectory(kInstall);
+  EXPECT_EQ(unpackArchive(fresh, bytesOf(archive), kInstall).error(), Failure::CorruptedData);
+  EXPECT_FALSE(fresh.exists(std::string(kInstall) + "/big"));
+}
+
+TEST_F(InstallTest, DirectoryFailuresOtherThanAlreadyExistingEndTheInstall) {
+  fs_.addDirectory(std::string(kInstall) + "/lib");
+  fs_.failOn("makeDirectory", std::string(kInstall) + "/lib/a", Failure::NoSpaceLeft);
+  EXPECT_EQ(install(testing::makeArchive({{"lib/x", "1"}, {"lib/a/y", "2"}})).error(),
+            Failure::NoSpaceLeft);
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/x"), "1");
+  EXPECT_FALSE(fs_.exists(kMarker));
+}
+
+TEST_F(InstallTest, AFailedMarkerWriteLeavesTheTreeForTheNextRun) {
+  fs_.failOn("writeFile", kMarker, Failure::NoSpaceLeft);
+  EXPECT_EQ(install(testing::makeArchive({{"x", "y"}})).error(), Failure::NoSpaceLeft);
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "y");
+  EXPECT_FALSE(fs_.exists(kMarker));
+}
+
+}  // namespace
+}  // namespace wexlo
