@@ -1,0 +1,106 @@
+// wexlo: packs an Erlang/Elixir release into one self-installing launcher.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "pack/inspect.h"
+#include "pack/packer.h"
+#include "pack/progress_line.h"
+
+namespace {
+
+int reportError(const wexlo::PackError& error) {
+  std::fprintf(stderr, "wexlo: error: %s\n", error.message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Packs an Erlang/Elixir release into one self-installing executable."};
+  app.name("wexlo");
+  app.require_subcommand(1);
+
+  CLI::App* pack = app.add_subcommand("pack", "Pack a release (or raw metadata and payload).");
+  std::string releaseDirectory, output, metadataFile, payloadFile;
+  std::optional<std::string> target, stub, appName, appVersion, ertsVersion;
+  std::optional<std::uint64_t> blockSize, decompressedLength;
+  std::optional<std::uint32_t> threads;
+  bool quiet = false;
+  pack->add_option("RELEASE_DIR", releaseDirectory, "The assembled release directory");
+  pack->add_option("-o,--output", output, "The launcher to write")->required();
+  pack->add_option("--target", target, "linux-x86_64 or windows-x86_64");
+  pack->add_option("--stub", stub, "The launcher stub (default: installed beside wexlo)");
+  pack->add_option("--app-name", appName, "Overrides the release's name");
+  pack->add_option("--app-version", appVersion, "Overrides the release's version");
+  pack->add_option("--erts-version", ertsVersion, "Overrides the release's ERTS version");
+  pack->add_option("--block-size", blockSize, "xz block size in bytes");
+  pack->add_option("--threads", threads, "Compression threads (0: one per core)");
+  pack->add_flag("--quiet", quiet, "No progress output");
+  pack->add_option("--metadata", metadataFile, "Raw mode: the metadata text to embed");
+  pack->add_option("--payload", payloadFile, "Raw mode: the xz payload to embed");
+  pack->add_option("--decompressed-length", decompressedLength, "Raw mode: the archive's length");
+
+  CLI::App* inspect = app.add_subcommand("inspect", "Describe a packed launcher.");
+  wexlo::InspectOptions inspectOptions;
+  std::string launcher;
+  inspect->add_option("LAUNCHER", launcher, "The launcher to inspect")->required();
+  inspect->add_flag("--list", inspectOptions.list, "List the archive entries");
+  inspect->add_flag("--verify", inspectOptions.verify, "Decode and check everything");
+
+  CLI11_PARSE(app, argc, argv);
+
+  if (inspect->parsed()) {
+    inspectOptions.launcher = launcher;
+    auto inspected = wexlo::inspectLauncher(inspectOptions, std::cout);
+    std::cout.flush();
+    return inspected ? 0 : reportError(inspected.error());
+  }
+
+  const wexlo::StubChoice stubChoice{target, stub, wexlo::packerDirectory()};
+  const bool raw = !metadataFile.empty() || !payloadFile.empty() || decompressedLength;
+  if (raw) {
+    if (!releaseDirectory.empty() || appVersion || ertsVersion || blockSize || threads) {
+      return reportError(
+          {"raw mode (--metadata, --payload, --decompressed-length) takes no "
+           "RELEASE_DIR, --app-version, --erts-version, --block-size or --threads"});
+    }
+    if (metadataFile.empty() || payloadFile.empty() || !decompressedLength) {
+      return reportError({"raw mode needs all of --metadata, --payload and --decompressed-length"});
+    }
+    auto packed = wexlo::packRaw(
+        {metadataFile, payloadFile, *decompressedLength, appName, output, stubChoice});
+    return packed ? 0 : reportError(packed.error());
+  }
+  if (releaseDirectory.empty()) {
+    return reportError({"give a RELEASE_DIR (or --metadata, --payload and --decompressed-length)"});
+  }
+
+  wexlo::ProgressLine progressLine(stderr);
+  const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
+  wexlo::PackOptions options{
+      .releaseDirectory = releaseDirectory,
+      .output = output,
+      .stub = stubChoice,
+      .overrides = {appName, appVersion, ertsVersion},
+      .blockSize = blockSize.value_or(0),
+      .threads = threads.value_or(0),
+      .progress = {},
+      .warning =
+          [&](std::string_view message) {
+            progressLine.finish();
+            std::fprintf(stderr, "wexlo: warning: %.*s\n", static_cast<int>(message.size()),
+                         message.data());
+          },
+  };
+  if (showProgress) {
+    options.progress = [&](std::string_view step, std::uint64_t done, std::uint64_t total) {
+      progressLine.update(step, done, total);
+    };
+  }
+  auto packed = wexlo::packRelease(options);
+  progressLine.finish();
+  return packed ? 0 : reportError(packed.error());
+}

@@ -1,0 +1,110 @@
+#include "pack/packer.h"
+
+#include <sstream>
+
+#include "metadata/build_metadata.h"
+#include "pack/launcher_writer.h"
+#include "pack/release_archive.h"
+#include "pack/xz_encoder.h"
+
+namespace wexlo {
+
+namespace {
+
+constexpr std::uint32_t kXzPreset = 9;
+
+std::vector<std::string> splitFlags(std::string_view flags) {
+  std::vector<std::string> arguments;
+  std::istringstream in{std::string(flags)};
+  for (std::string argument; in >> argument;) arguments.push_back(argument);
+  return arguments;
+}
+
+std::string_view asText(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+std::string renderPackOptions(const PackOptions& options, std::string_view target) {
+  const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
+  std::string text =
+      "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
+  if (options.overrides.appName) text += " --app-name " + *options.overrides.appName;
+  if (options.overrides.appVersion) text += " --app-version " + *options.overrides.appVersion;
+  if (options.overrides.ertsVersion) text += " --erts-version " + *options.overrides.ertsVersion;
+  return text;
+}
+
+PackResult<void> packRelease(const PackOptions& options) {
+  auto release = readRelease(options.releaseDirectory, options.overrides);
+  if (!release) return std::unexpected(release.error());
+  if (options.warning) {
+    for (const auto& name : release->leftOut) {
+      options.warning("leaving out '" + name +
+                      "': not part of a release (lib, erts-*, releases, bin)");
+    }
+  }
+  auto stub = loadStub(options.stub);
+  if (!stub) return std::unexpected(stub.error());
+
+  auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
+    if (options.progress) options.progress("reading", done, total);
+  });
+  if (!archive) return std::unexpected(archive.error());
+
+  const XzOptions xz{
+      .threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset};
+  auto payload = compressPayload(*archive, xz, [&](std::uint64_t done, std::uint64_t total) {
+    if (options.progress) options.progress("compressing", done, total);
+  });
+  if (!payload) {
+    return packError("compressing the release failed: " +
+                     std::string(failureName(payload.error())));
+  }
+
+  const BuildMetadata metadata{
+      .appName = release->appName,
+      .zigVersion = stub->info.toolchain,
+      .zigBuildArguments = splitFlags(stub->info.flags),
+      .appVersion = release->appVersion,
+      .options = renderPackOptions(options, stub->info.target),
+      .ertsVersion = release->ertsVersion,
+  };
+  const std::string metadataText = encodeBuildMetadata(metadata);
+  return writeLauncher(options.output, {.stub = stub->bytes,
+                                        .payload = *payload,
+                                        .decompressedLength = archive->size(),
+                                        .metadataText = metadataText,
+                                        .appName = release->appName});
+}
+
+PackResult<void> packRaw(const RawPackOptions& options) {
+  auto metadata = readWholeFile(options.metadataFile, "metadata file");
+  if (!metadata) return std::unexpected(metadata.error());
+  auto payload = readWholeFile(options.payloadFile, "payload file");
+  if (!payload) return std::unexpected(payload.error());
+
+  std::string appName;
+  if (options.appName) {
+    appName = *options.appName;
+  } else {
+    auto decoded = decodeBuildMetadata(asText(*metadata));
+    if (!decoded) {
+      return packError("metadata file does not parse (" +
+                       std::string(failureName(decoded.error())) + "); give --app-name");
+    }
+    appName = decoded->appName;
+  }
+  if (appName.empty()) return packError("no application name; give --app-name");
+
+  auto stub = loadStub(options.stub);
+  if (!stub) return std::unexpected(stub.error());
+  return writeLauncher(options.output, {.stub = stub->bytes,
+                                        .payload = *payload,
+                                        .decompressedLength = options.decompressedLength,
+                                        .metadataText = asText(*metadata),
+                                        .appName = appName});
+}
+
+}  // namespace wexlo

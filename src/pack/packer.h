@@ -1,0 +1,53 @@
+// `wexlo pack`: a release directory, or ready-made metadata and payload
+// bytes, appended to a launcher stub.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "pack/pack_error.h"
+#include "pack/release.h"
+#include "pack/stub.h"
+
+namespace wexlo {
+
+// Progress of a long step: its name and bytes done out of total.
+using PackProgress =
+    std::function<void(std::string_view step, std::uint64_t done, std::uint64_t total)>;
+// A note worth the user's attention that does not stop the pack.
+using PackWarning = std::function<void(std::string_view message)>;
+
+struct PackOptions {
+  std::filesystem::path releaseDirectory;
+  std::filesystem::path output;
+  StubChoice stub;
+  ReleaseOverrides overrides;
+  std::uint64_t blockSize = 0;  // 0: the encoder's default
+  std::uint32_t threads = 0;    // 0: one per core; never changes the output
+  PackProgress progress;
+  PackWarning warning;
+};
+
+PackResult<void> packRelease(const PackOptions& options);
+
+struct RawPackOptions {
+  std::filesystem::path metadataFile;
+  std::filesystem::path payloadFile;
+  std::uint64_t decompressedLength = 0;
+  std::optional<std::string> appName;  // default: the metadata's "app_name"
+  std::filesystem::path output;
+  StubChoice stub;
+};
+
+// Embeds the given bytes unchanged; neither needs to be valid.
+PackResult<void> packRaw(const RawPackOptions& options);
+
+// The metadata's "options": the settings that shape the launcher, in a fixed
+// form free of paths and thread counts so equal inputs give equal bytes.
+std::string renderPackOptions(const PackOptions& options, std::string_view target);
+
+}  // namespace wexlo

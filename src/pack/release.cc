@@ -1,0 +1,241 @@
+#include "pack/release.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "install/archive_reader.h"
+
+namespace wexlo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kMarkerPath = "lib/.wexlo";
+constexpr std::size_t kMaxReleaseTextFile = 1 << 20;
+
+// Archive order of the top-level directories; anything else is left out.
+enum class Group { Lib, Erts, Releases, Bin, None };
+
+Group groupOf(std::string_view name) {
+  if (name == "lib") return Group::Lib;
+  if (name.starts_with("erts-")) return Group::Erts;
+  if (name == "releases") return Group::Releases;
+  if (name == "bin") return Group::Bin;
+  return Group::None;
+}
+
+std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+PackResult<std::string> readTextFile(const fs::path& path) {
+  std::error_code error;
+  auto status = fs::symlink_status(path, error);
+  if (error || !fs::exists(status)) return packError("release has no " + quoted(path));
+  if (!fs::is_regular_file(status)) return packError(quoted(path) + " is not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  if (in) {
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  if (!in && !in.eof()) return packError("cannot read " + quoted(path));
+  if (text.size() > kMaxReleaseTextFile) return packError(quoted(path) + " is too large");
+  return text;
+}
+
+std::vector<std::string> splitOnWhitespace(std::string_view text) {
+  std::vector<std::string> words;
+  std::istringstream in{std::string(text)};
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// Versions and the name become directory names in the install tree, so they
+// must be single, plain path components.
+PackResult<void> checkComponent(std::string_view what, std::string_view value) {
+  bool plain = !value.empty() && value != "." && value != "..";
+  for (char c : value) {
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) plain = false;
+  }
+  if (!plain)
+    return packError(std::string(what) + " '" + std::string(value) +
+                     "' is not usable as a directory name");
+  return {};
+}
+
+PackResult<std::string> appNameFromRelFiles(const fs::path& versionDirectory) {
+  std::error_code error;
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(versionDirectory, error), end; !error && it != end;
+       it.increment(error)) {
+    const fs::path& path = it->path();
+    if (path.extension() != ".rel" || !it->is_regular_file(error)) continue;
+    auto text = readTextFile(path);
+    if (!text) return std::unexpected(text.error());
+    auto name = releaseNameFromRelFile(*text);
+    if (name && *name + ".rel" == path.filename().string()) names.push_back(*name);
+  }
+  if (error) return packError("cannot read " + quoted(versionDirectory) + ": " + error.message());
+  if (names.size() != 1) {
+    return packError("cannot tell the application name: " + quoted(versionDirectory) +
+                     (names.empty() ? " holds no <name>.rel naming release <name>"
+                                    : " holds several .rel files naming themselves") +
+                     "; give --app-name");
+  }
+  return names.front();
+}
+
+std::uint64_t normalisedMode(fs::perms permissions) {
+  // Only the owner's execute bit survives, so launchers do not depend on the
+  // umask or checkout the release was built with.
+  return (permissions & fs::perms::owner_exec) != fs::perms::none ? 0100755 : 0100644;
+}
+
+PackResult<void> collectFiles(const fs::path& root, const std::string& relative,
+                              std::vector<ReleaseFile>& files) {
+  const fs::path directory = root / relative;
+  std::error_code error;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    const fs::path& path = it->path();
+    const std::string entryPath = relative + "/" + path.filename().string();
+    auto status = it->symlink_status(error);
+    if (error) break;
+    if (fs::is_symlink(status)) return packError("release holds a symbolic link: " + quoted(path));
+    if (fs::is_directory(status)) {
+      if (auto walked = collectFiles(root, entryPath, files); !walked) return walked;
+      continue;
+    }
+    if (!fs::is_regular_file(status))
+      return packError("release holds a special file: " + quoted(path));
+    if (!checkEntryPath(entryPath))
+      return packError("release holds a file name a launcher cannot carry: " + quoted(path));
+    const std::uint64_t size = it->file_size(error);
+    if (error) break;
+    files.push_back({entryPath, path, normalisedMode(status.permissions()), size});
+  }
+  if (error) return packError("cannot read " + quoted(directory) + ": " + error.message());
+  return {};
+}
+
+bool isDirectory(const fs::path& path) {
+  std::error_code error;
+  return fs::is_directory(fs::symlink_status(path, error));
+}
+
+}  // namespace
+
+std::optional<std::string> releaseNameFromRelFile(std::string_view text) {
+  std::size_t at = 0;
+  auto skipBlanks = [&] {
+    while (at < text.size()) {
+      if (std::isspace(static_cast<unsigned char>(text[at]))) {
+        ++at;
+      } else if (text[at] == '%') {  // comment to the end of the line
+        while (at < text.size() && text[at] != '\n') ++at;
+      } else {
+        break;
+      }
+    }
+  };
+  auto expect = [&](std::string_view token) {
+    skipBlanks();
+    if (text.substr(at, token.size()) != token) return false;
+    at += token.size();
+    return true;
+  };
+  if (!expect("{") || !expect("release") || !expect(",") || !expect("{") || !expect("\"")) {
+    return std::nullopt;
+  }
+  const std::size_t close = text.find('"', at);
+  if (close == std::string_view::npos) return std::nullopt;
+  std::string name(text.substr(at, close - at));
+  if (name.empty() || name.find('\\') != std::string::npos) return std::nullopt;
+  return name;
+}
+
+PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverrides& overrides) {
+  std::error_code error;
+  auto rootStatus = fs::status(directory, error);
+  if (!fs::exists(rootStatus))
+    return packError("release directory not found: " + quoted(directory));
+  if (!fs::is_directory(rootStatus)) return packError("not a directory: " + quoted(directory));
+
+  auto startErlData = readTextFile(directory / "releases" / "start_erl.data");
+  if (!startErlData) return std::unexpected(startErlData.error());
+  const auto versions = splitOnWhitespace(*startErlData);
+  if (versions.size() != 2) {
+    return packError(quoted(directory / "releases" / "start_erl.data") +
+                     " does not read \"ERTS_VSN APP_VSN\"");
+  }
+
+  Release release;
+  release.ertsVersion = overrides.ertsVersion.value_or(versions[0]);
+  release.appVersion = overrides.appVersion.value_or(versions[1]);
+  if (overrides.appName) {
+    release.appName = *overrides.appName;
+  } else {
+    if (auto checked = checkComponent("release version", versions[1]); !checked) {
+      return std::unexpected(checked.error());
+    }
+    auto name = appNameFromRelFiles(directory / "releases" / versions[1]);
+    if (!name) return std::unexpected(name.error());
+    release.appName = *name;
+  }
+  for (auto [what, value] : std::array<std::pair<std::string_view, std::string_view>, 3>{
+           {{"application name", release.appName},
+            {"application version", release.appVersion},
+            {"ERTS version", release.ertsVersion}}}) {
+    if (auto checked = checkComponent(what, value); !checked)
+      return std::unexpected(checked.error());
+  }
+  // The launcher runs erts-<V>/bin/erl and boots releases/<V>/start.
+  if (!isDirectory(directory / ("erts-" + release.ertsVersion))) {
+    return packError("release has no directory erts-" + release.ertsVersion + " in " +
+                     quoted(directory));
+  }
+  if (!isDirectory(directory / "releases" / release.appVersion)) {
+    return packError("release has no directory releases/" + release.appVersion + " in " +
+                     quoted(directory));
+  }
+
+  std::array<std::vector<ReleaseFile>, 4> groups;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    auto status = it->symlink_status(error);
+    if (error) break;
+    if (fs::is_symlink(status))
+      return packError("release holds a symbolic link: " + quoted(it->path()));
+    const Group group = groupOf(name);
+    if (group == Group::None) {
+      if (!fs::is_directory(status) && !fs::is_regular_file(status)) {
+        return packError("release holds a special file: " + quoted(it->path()));
+      }
+      release.leftOut.push_back(name);
+      continue;
+    }
+    if (!fs::is_directory(status)) return packError(quoted(it->path()) + " is not a directory");
+    auto& files = groups[static_cast<std::size_t>(group)];
+    if (auto walked = collectFiles(directory, name, files); !walked)
+      return std::unexpected(walked.error());
+  }
+  if (error) return packError("cannot read " + quoted(directory) + ": " + error.message());
+
+  // Every launcher carries the marker, whether or not the release has it.
+  auto& lib = groups[static_cast<std::size_t>(Group::Lib)];
+  if (std::none_of(lib.begin(), lib.end(),
+                   [](const ReleaseFile& f) { return f.path == kMarkerPath; })) {
+    lib.push_back({std::string(kMarkerPath), {}, 0100644, 0});
+  }
+  for (auto& files : groups) {
+    std::sort(files.begin(), files.end(),
+              [](const ReleaseFile& a, const ReleaseFile& b) { return a.path < b.path; });
+    std::move(files.begin(), files.end(), std::back_inserter(release.files));
+  }
+  std::sort(release.leftOut.begin(), release.leftOut.end());
+  return release;
+}
+
+}  // namespace wexlo

@@ -1,0 +1,70 @@
+#include "pack/stub.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "embed/footer.h"
+
+namespace wexlo {
+
+namespace fs = std::filesystem;
+
+std::string stubFileName(std::string_view target) {
+  std::string name = "wexlo-stub-" + std::string(target);
+  if (target == kWindowsTarget) name += ".exe";
+  return name;
+}
+
+fs::path packerDirectory() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? fs::path(".") : self.parent_path();
+}
+
+PackResult<std::vector<std::uint8_t>> readWholeFile(const fs::path& path, std::string_view what) {
+  std::error_code error;
+  auto status = fs::status(path, error);
+  if (!fs::exists(status))
+    return packError(std::string(what) + " not found: '" + path.string() + "'");
+  if (!fs::is_regular_file(status)) {
+    return packError(std::string(what) + " is not a regular file: '" + path.string() + "'");
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes;
+  if (in) bytes.assign(std::istreambuf_iterator<char>(in), {});
+  if (!in && !in.eof())
+    return packError("cannot read " + std::string(what) + " '" + path.string() + "'");
+  return bytes;
+}
+
+PackResult<Stub> loadStub(const StubChoice& choice) {
+  if (choice.target && *choice.target != kLinuxTarget && *choice.target != kWindowsTarget) {
+    return packError("unknown target '" + *choice.target + "' (linux-x86_64 or windows-x86_64)");
+  }
+  const fs::path path = choice.path.value_or(
+      choice.directory / stubFileName(choice.target.value_or(std::string(kLinuxTarget))));
+  auto bytes = readWholeFile(path, "stub");
+  if (!bytes) return std::unexpected(bytes.error());
+
+  auto info = findStubMarker(*bytes);
+  if (!info)
+    return packError("'" + path.string() + "' is not a launcher stub (it has no stub marker)");
+  if (choice.target && info->target != *choice.target) {
+    return packError("stub '" + path.string() + "' is for " + info->target + ", not " +
+                     *choice.target);
+  }
+  if (info->target != kLinuxTarget && info->target != kWindowsTarget) {
+    return packError("stub '" + path.string() + "' is for an unknown target '" + info->target +
+                     "'");
+  }
+  if (locateEmbeddedBuild(*bytes)) {
+    return packError("stub '" + path.string() + "' already carries a release");
+  }
+  if (endOfAppendedData(*bytes) != bytes->size()) {
+    return packError("stub '" + path.string() +
+                     "' is signed; sign the launcher after packing instead");
+  }
+  return Stub{std::move(*bytes), std::move(*info)};
+}
+
+}  // namespace wexlo

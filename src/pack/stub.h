@@ -1,0 +1,45 @@
+// Finds and checks the launcher stub a release is appended to.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "embed/stub_marker.h"
+#include "pack/pack_error.h"
+
+namespace wexlo {
+
+inline constexpr std::string_view kLinuxTarget = "linux-x86_64";
+inline constexpr std::string_view kWindowsTarget = "windows-x86_64";
+
+// "wexlo-stub-linux-x86_64", "wexlo-stub-windows-x86_64.exe".
+std::string stubFileName(std::string_view target);
+
+struct StubChoice {
+  std::optional<std::string> target;          // --target; else the stub's own
+  std::optional<std::filesystem::path> path;  // --stub; else found in `directory`
+  std::filesystem::path directory;            // where the packer's stubs are installed
+};
+
+struct Stub {
+  std::vector<std::uint8_t> bytes;
+  StubInfo info;
+};
+
+// Loads the chosen stub and refuses one without a marker, of another target
+// than asked for, already carrying a release, or already signed (appending
+// would break its signature and hide the release from the launcher).
+PackResult<Stub> loadStub(const StubChoice& choice);
+
+// The directory of the running packer, where its stubs are installed.
+std::filesystem::path packerDirectory();
+
+// Reads a whole file; `what` names it in the error line.
+PackResult<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path,
+                                                    std::string_view what);
+
+}  // namespace wexlo
