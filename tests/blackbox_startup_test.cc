@@ -48,7 +48,7 @@ TEST_F(StartupTest, EmbeddedMetadataThatDoesNotParseEndsTheRun) {
   std::string metadata = R"({"app_name":"demo_app","extra":1})";
   auto launcher = dir_ / "app";
   std::string archive = makeArchive({});
-  packRaw(launcher, metadata, xzCompress(archive), archive.size());
+  packRaw(launcher, metadata, xzCompress(archive), archive.size(), "demo_app");
   auto result = run(launcher, {"maintenance", "meta"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
@@ -61,7 +61,8 @@ TEST_F(StartupTest, ErrorLinesAreColouredOnlyWhenForcedAndNotDisabled) {
   auto launcher = packFiles(dir_ / "app", metadataText("demo_app", "0.1.3", "17.1"), {});
   auto errorLine = [&](std::vector<std::string> env) {
     std::string err = run(launcher, {"maintenance", "uninstall"}, env).err;
-    return err.substr(err.find("error"));
+    const std::string before = "[!] Failed to confirm: EndOfStream\n";
+    return err.substr(err.find(before) + before.size());
   };
   EXPECT_EQ(errorLine({}), plain);
   EXPECT_EQ(errorLine({"CLICOLOR_FORCE=1"}), coloured);

@@ -50,15 +50,21 @@ std::filesystem::path packerPath() { return WEXLO_PACKER_PATH; }
 std::filesystem::path stubPath() { return WEXLO_STUB_PATH; }
 
 std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
-                              std::string_view payload, std::uint64_t decompressedLength) {
+                              std::string_view payload, std::uint64_t decompressedLength,
+                              std::string_view appName) {
   auto metadataFile = output.string() + ".metadata.json";
   auto payloadFile = output.string() + ".payload.xz";
   writeFile(metadataFile, metadata);
   writeFile(payloadFile, payload);
-  auto result = runProcess({packerPath().string(), "pack", "--quiet", "--metadata", metadataFile,
-                            "--payload", payloadFile, "--decompressed-length",
-                            std::to_string(decompressedLength), "--stub", stubPath().string(),
-                            "-o", output.string()});
+  std::vector<std::string> args = {packerPath().string(), "pack", "--quiet", "--metadata",
+                                   metadataFile, "--payload", payloadFile,
+                                   "--decompressed-length", std::to_string(decompressedLength),
+                                   "--stub", stubPath().string(), "-o", output.string()};
+  if (!appName.empty()) {
+    args.push_back("--app-name");
+    args.push_back(std::string(appName));
+  }
+  auto result = runProcess(args);
   EXPECT_EQ(result.status, 0) << result.err;
   return output;
 }

@@ -33,7 +33,8 @@ std::filesystem::path stubPath();
 // Packs a launcher in raw mode from exactly these bytes; fails the test when
 // the packer fails.
 std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
-                              std::string_view payload, std::uint64_t decompressedLength);
+                              std::string_view payload, std::uint64_t decompressedLength,
+                              std::string_view appName = {});
 
 // A launcher holding `files` as its release.
 std::filesystem::path packFiles(const std::filesystem::path& output, std::string_view metadata,
