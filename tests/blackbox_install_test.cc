@@ -1,0 +1,155 @@
+// First and later runs of a packed launcher: what lands on disk.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/launcher_kit.h"
+#include "support/synthetic_release.h"
+
+namespace wexlo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class InstallRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    metadata_ = metadataText("demo_app", "0.1.3", "17.1");
+    files_ = syntheticRelease("demo_app", "0.1.3", "17.1");
+    launcher_ = packFiles(dir_ / "demo_app", metadata_, files_);
+  }
+
+  std::vector<std::string> environment(const fs::path& root) const {
+    return {"DEMO_APP_INSTALL_DIR=" + root.string(),
+            "WEXLO_FAKE_ERL_RECORD=" + (dir_ / "record").string()};
+  }
+
+  ProcessResult run(std::vector<std::string> args = {}) {
+    return run(dir_ / "root", std::move(args));
+  }
+  ProcessResult run(const fs::path& root, std::vector<std::string> args = {}) {
+    args.insert(args.begin(), launcher_.string());
+    return runProcess(args, {environment(root), std::nullopt, dir_.path()});
+  }
+
+  fs::path install() const { return dir_ / "root/.wexlo/demo_app_erts-17.1_0.1.3"; }
+
+  static std::string notice(const fs::path& root) {
+    return "[i] Install path is being overridden using `DEMO_APP_INSTALL_DIR`\n"
+           "[i] New install path is: " + root.string() + "\n";
+  }
+
+  void expectTreeMatches(const fs::path& directory) {
+    for (const auto& file : files_) {
+      fs::path path = directory / file.path;
+      ASSERT_TRUE(fs::is_regular_file(path)) << file.path;
+      EXPECT_EQ(readFile(path), file.content) << file.path;
+      bool executable = (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+      EXPECT_EQ(executable, (file.mode & 0100) != 0) << file.path;
+    }
+  }
+
+  TempDir dir_;
+  std::string metadata_;
+  std::vector<ArchiveFile> files_;
+  fs::path launcher_;
+};
+
+TEST_F(InstallRunTest, FirstRunReproducesTheReleaseAndPrintsNothingOfItsOwn) {
+  auto result = run();
+  ASSERT_EQ(result.status, 0) << result.err;
+  // Only the override notice, once before the install and once before cleanup.
+  EXPECT_EQ(result.out, notice(dir_ / "root") + notice(dir_ / "root"));
+  EXPECT_EQ(result.err, "");
+  expectTreeMatches(install());
+  EXPECT_EQ(readFile(install() / "_metadata.json"), metadata_);
+  auto meta = runProcess({launcher_.string(), "maintenance", "meta"},
+                         {environment(dir_ / "root"), std::nullopt, dir_.path()});
+  EXPECT_EQ(meta.out, notice(dir_ / "root") + metadata_);
+}
+
+TEST_F(InstallRunTest, ALaterRunDoesNotUnpackAgain) {
+  ASSERT_EQ(run().status, 0);
+  writeFile(install() / "lib/.wexlo", "changed by hand");
+  fs::remove(install() / "releases/0.1.3/vm.args");
+  ASSERT_EQ(run().status, 0);
+  EXPECT_EQ(readFile(install() / "lib/.wexlo"), "changed by hand");
+  EXPECT_FALSE(fs::exists(install() / "releases/0.1.3/vm.args"));
+}
+
+TEST_F(InstallRunTest, AnInstallWithoutItsMarkerIsRewrittenInFull) {
+  ASSERT_EQ(run().status, 0);
+  fs::remove(install() / "_metadata.json");
+  writeFile(install() / "lib/.wexlo", "half written");
+  writeFile(install() / "mine.txt", "keep me");
+  ASSERT_EQ(run().status, 0);
+  expectTreeMatches(install());
+  EXPECT_EQ(readFile(install() / "mine.txt"), "keep me");
+  EXPECT_EQ(readFile(install() / "_metadata.json"), metadata_);
+}
+
+TEST_F(InstallRunTest, AMarkerTestThatFailsUnexpectedlyEndsWithStatusZero) {
+  // The install directory can be made, but the marker's path is too long.
+  std::string root = (dir_ / "r").string();
+  const std::size_t installLength = 4090;
+  const std::size_t suffix = std::string("/.wexlo/demo_app_erts-17.1_0.1.3").size();
+  while (root.size() < installLength - suffix) {
+    root += "/" + std::string(std::min<std::size_t>(100, installLength - suffix - root.size() - 1),
+                              'd');
+  }
+  auto result = run(root);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err,
+            "error: We failed to open the destination directory with an unexpected error: "
+            "NameTooLong\n");
+  EXPECT_EQ(result.out, notice(root));
+  EXPECT_FALSE(fs::exists(dir_ / "record"));
+}
+
+TEST_F(InstallRunTest, AnUnreadableInstallDirectoryEndsWithStatusZero) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  fs::create_directories(install());
+  fs::permissions(install(), fs::perms::none);
+  auto result = run();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err,
+            "error: We failed to open the destination directory with an unexpected error: "
+            "AccessDenied\n");
+}
+
+TEST_F(InstallRunTest, AFileThatCannotBeCreatedEndsTheRunWithItsFailure) {
+  fs::create_directories(install() / "bin/demo_app");  // a directory where a file belongs
+  auto result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "error: IsDir\n");
+  EXPECT_FALSE(fs::exists(install() / "_metadata.json"));
+  EXPECT_TRUE(fs::exists(install() / "lib/.wexlo"));  // entries before it stay
+}
+
+TEST_F(InstallRunTest, TwoLaunchersAtOnceBothFindACompleteInstall) {
+  // A larger release widens the window in which the two could overlap.
+  files_ = syntheticRelease("demo_app", "0.1.3", "17.1", 3000);
+  launcher_ = packFiles(dir_ / "demo_app", metadata_, files_);
+  ProcessResult first, second;
+  auto start = [&](ProcessResult& result, const std::string& record) {
+    auto env = environment(dir_ / "root");
+    env[1] = "WEXLO_FAKE_ERL_RECORD=" + (dir_ / record).string();
+    result = runProcess({launcher_.string()}, {env, std::nullopt, dir_.path()});
+  };
+  std::thread a(start, std::ref(first), "record-a");
+  std::thread b(start, std::ref(second), "record-b");
+  a.join();
+  b.join();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(fs::exists(dir_ / "record-a"));
+  EXPECT_TRUE(fs::exists(dir_ / "record-b"));
+  expectTreeMatches(install());
+}
+
+}  // namespace
+}  // namespace wexlo::testing
