@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "embed/footer.h"
+#include "install/payload_decoder.h"
+#include "pack/inspect.h"
+#include "pack/packer.h"
+#include "pack/release_archive.h"
+#include "pack/xz_encoder.h"
+
+namespace wexlo {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string stubBytes(std::string_view target) {
+  return "\x7f"
+         "ELF fake stub\0" +
+         std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
+         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0') + std::string(64, '\x90');
+}
+
+class PackerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/wexlo-packer-test-XXXXXX";
+    root_ = mkdtemp(pattern);
+    release_ = root_ / "rel";
+    stubs_ = root_ / "stubs";
+    out_ = root_ / "out";
+    fs::create_directories(stubs_);
+    fs::create_directories(out_);
+    write(stubs_ / "wexlo-stub-linux-x86_64", stubBytes("linux-x86_64"));
+    write(stubs_ / "wexlo-stub-windows-x86_64.exe", stubBytes("windows-x86_64"));
+    write(release_ / "releases/start_erl.data", "13.1.5 0.1.0\n");
+    write(release_ / "releases/0.1.0/demo_app.rel",
+          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.");
+    write(release_ / "erts-13.1.5/bin/erl", "#!/bin/sh\n");
+    write(release_ / "bin/demo_app", "#!/bin/sh\n");
+    // Enough varied bytes for several 64 KiB blocks.
+    std::string beam;
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 300000; ++i) {
+      state = state * 1103515245 + 12345;
+      beam.push_back(static_cast<char>('a' + (state >> 16) % 16));
+    }
+    write(release_ / "lib/demo_app-0.1.0/ebin/Elixir.Demo.beam", beam);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void write(const fs::path& path, std::string_view content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+  }
+  static std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+  PackOptions options(const fs::path& output) const {
+    PackOptions options;
+    options.releaseDirectory = release_;
+    options.output = output;
+    options.stub.directory = stubs_;
+    options.blockSize = 65536;
+    return options;
+  }
+
+  std::string inspect(const fs::path& launcher, bool list, bool verify,
+                      std::string* error = nullptr) {
+    std::ostringstream out;
+    auto inspected = inspectLauncher({launcher, list, verify}, out);
+    if (error) *error = inspected ? "" : inspected.error().message;
+    return out.str();
+  }
+
+  fs::path root_, release_, stubs_, out_;
+};
+
+TEST_F(PackerTest, WritesAStubWithTheReleaseAppended) {
+  const fs::path launcher = out_ / "demo";
+  auto packed = packRelease(options(launcher));
+  ASSERT_TRUE(packed) << packed.error().message;
+
+  const std::string image = read(launcher);
+  const std::string stub = stubBytes("linux-x86_64");
+  EXPECT_EQ(image.substr(0, stub.size()), stub);
+  EXPECT_EQ(fs::status(launcher).permissions() & fs::perms::all, fs::perms(0755));
+  EXPECT_EQ(std::distance(fs::directory_iterator(out_), {}), 1);  // no temporary left
+
+  const Bytes imageBytes = bytes(image);
+  auto build = locateEmbeddedBuild(imageBytes);
+  ASSERT_TRUE(build);
+  EXPECT_EQ(build->appName, "demo_app");
+  EXPECT_EQ(build->metadataText,
+            "{\"options\":\"--target linux-x86_64 --block-size 65536\",\"erts_version\":\"13.1.5\","
+            "\"app_name\":\"demo_app\",\"app_version\":\"0.1.0\",\"zig_build_arguments\":[\"-O2\","
+            "\"-static\",\"-s\"],\"zig_version\":\"GNU 12.2.0\"}");
+
+  auto release = readRelease(release_, {});
+  ASSERT_TRUE(release);
+  auto archive = buildReleaseArchive(*release);
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(build->decompressedLength, archive->size());
+  auto decoded = decodePayload(build->payload, build->decompressedLength);
+  ASSERT_TRUE(decoded);
+  EXPECT_TRUE(std::ranges::equal(decoded->bytes(), *archive));
+}
+
+TEST_F(PackerTest, SameInputsGiveTheSameBytesWhateverTheThreadCount) {
+  auto one = options(out_ / "one");
+  one.threads = 1;
+  auto two = options(out_ / "two");
+  two.threads = 2;
+  auto again = options(out_ / "again");
+  again.threads = 1;
+  ASSERT_TRUE(packRelease(one));
+  ASSERT_TRUE(packRelease(two));
+  ASSERT_TRUE(packRelease(again));
+  const std::string image = read(out_ / "one");
+  EXPECT_EQ(image, read(out_ / "two"));
+  EXPECT_EQ(image, read(out_ / "again"));
+
+  auto build = locateEmbeddedBuild(bytes(image));
+  ASSERT_TRUE(build);
+  auto stream = describeXzStream(build->payload);
+  ASSERT_TRUE(stream);
+  EXPECT_GT(stream->blockCount, 1u);
+  EXPECT_EQ(stream->check, 1u);  // CRC32
+}
+
+TEST_F(PackerTest, ChoosesAndChecksTheStub) {
+  auto windows = options(out_ / "demo.exe");
+  windows.stub.target = "windows-x86_64";
+  ASSERT_TRUE(packRelease(windows));
+  EXPECT_TRUE(read(out_ / "demo.exe").starts_with(stubBytes("windows-x86_64")));
+
+  struct Case {
+    const char* name;
+    std::optional<std::string> target;
+    std::optional<fs::path> stub;
+    std::string expected;
+  };
+  write(root_ / "plain", "no marker in here");
+  ASSERT_TRUE(packRelease(options(out_ / "packed")));
+  const std::vector<Case> cases = {
+      {"wrong target", "linux-x86_64", stubs_ / "wexlo-stub-windows-x86_64.exe",
+       "is for windows-x86_64, not linux-x86_64"},
+      {"unknown target", "riscv", std::nullopt, "unknown target 'riscv'"},
+      {"no marker", std::nullopt, root_ / "plain", "no stub marker"},
+      {"missing", std::nullopt, root_ / "absent", "stub not found"},
+      {"already packed", std::nullopt, out_ / "packed", "already carries a release"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bad = options(out_ / "bad");
+    bad.stub.target = c.target;
+    bad.stub.path = c.stub;
+    auto packed = packRelease(bad);
+    ASSERT_FALSE(packed);
+    EXPECT_NE(packed.error().message.find(c.expected), std::string::npos) << packed.error().message;
+    EXPECT_FALSE(fs::exists(out_ / "bad"));
+  }
+}
+
+TEST_F(PackerTest, FailuresLeaveNoOutputBehind) {
+  // The rename onto a directory fails after everything was written.
+  fs::create_directory(out_ / "taken");
+  auto packed = packRelease(options(out_ / "taken"));
+  ASSERT_FALSE(packed);
+  EXPECT_NE(packed.error().message.find("cannot write"), std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out_), {}), 1);
+  EXPECT_TRUE(fs::is_directory(out_ / "taken"));
+
+  EXPECT_FALSE(packRelease(options(root_ / "missing-dir" / "demo")));
+  EXPECT_FALSE(fs::exists(root_ / "missing-dir"));
+
+  // A bad release leaves an earlier launcher as it was.
+  write(out_ / "demo", "previous launcher");
+  fs::remove(release_ / "releases/start_erl.data");
+  EXPECT_FALSE(packRelease(options(out_ / "demo")));
+  EXPECT_EQ(read(out_ / "demo"), "previous launcher");
+}
+
+TEST_F(PackerTest, RawModeEmbedsTheGivenBytes) {
+  write(root_ / "meta.json", "not json at all");
+  write(root_ / "payload.xz", std::string("\0\x01garbage", 9));
+  RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 77, "raw_app", out_ / "raw", {}};
+  raw.stub.directory = stubs_;
+  ASSERT_TRUE(packRaw(raw));
+  auto build = locateEmbeddedBuild(bytes(read(out_ / "raw")));
+  ASSERT_TRUE(build);
+  EXPECT_EQ(build->metadataText, "not json at all");
+  EXPECT_EQ(std::string(build->payload.begin(), build->payload.end()),
+            std::string("\0\x01garbage", 9));
+  EXPECT_EQ(build->appName, "raw_app");
+  EXPECT_EQ(build->decompressedLength, 77u);
+
+  raw.appName.reset();
+  auto refused = packRaw(raw);
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.error().message.find("--app-name"), std::string::npos);
+
+  write(root_ / "meta.json", R"({"app_name":"from_meta"})");
+  ASSERT_TRUE(packRaw(raw));
+  EXPECT_EQ(locateEmbeddedBuild(bytes(read(out_ / "raw")))->appName, "from_meta");
+}
+
+TEST_F(PackerTest, InspectDescribesAndVerifies) {
+  const fs::path launcher = out_ / "demo";
+  ASSERT_TRUE(packRelease(options(launcher)));
+  std::string error;
+  const std::string listing = inspect(launcher, true, true, &error);
+  EXPECT_EQ(error, "");
+  EXPECT_NE(listing.find("target: linux-x86_64\n"), std::string::npos);
+  EXPECT_NE(listing.find("metadata: {\"options\":"), std::string::npos);
+  EXPECT_NE(listing.find("\n100644 0 lib/.wexlo\n100644 300000 lib/demo_app-0.1.0/ebin/"),
+            std::string::npos);
+  EXPECT_NE(listing.find("verified: 6 entries"), std::string::npos);
+
+  // Damage inside the payload: only decoding notices.
+  std::string image = read(launcher);
+  auto build = locateEmbeddedBuild(bytes(image));
+  const std::size_t payloadAt = stubBytes("linux-x86_64").size();
+  image[payloadAt + build->payload.size() / 2] ^= 0x55;
+  write(out_ / "damaged", image);
+  inspect(out_ / "damaged", false, false, &error);
+  EXPECT_EQ(error, "");
+  inspect(out_ / "damaged", false, true, &error);
+  EXPECT_NE(error, "");
+
+  image = read(launcher);
+  image[image.size() - 30] ^= 1;
+  write(out_ / "footer", image);
+  inspect(out_ / "footer", false, false, &error);
+  EXPECT_NE(error.find("damaged footer"), std::string::npos);
+
+  inspect(stubs_ / "wexlo-stub-linux-x86_64", false, false, &error);
+  EXPECT_NE(error.find("carries no packed release"), std::string::npos);
+
+  // Raw bytes that are not xz can be looked at but not verified.
+  write(root_ / "meta.json", R"({"app_name":"x"})");
+  write(root_ / "payload.xz", "garbage");
+  RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 10, std::nullopt, out_ / "raw", {}};
+  raw.stub.directory = stubs_;
+  ASSERT_TRUE(packRaw(raw));
+  EXPECT_NE(inspect(out_ / "raw", false, false, &error).find("blocks: unknown"), std::string::npos);
+  EXPECT_EQ(error, "");
+  inspect(out_ / "raw", false, true, &error);
+  EXPECT_NE(error.find("metadata lacks"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace wexlo
