@@ -2,6 +2,7 @@
 // was started), and removing older installs on the way.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "support/fake_erl_record.h"
@@ -84,6 +85,21 @@ TEST_F(LaunchTest, TheRuntimesStatusBecomesTheLaunchers) {
     EXPECT_EQ(result.err, "");
   }
   EXPECT_EQ(run(launcher, {}, {"WEXLO_FAKE_ERL_SIGNAL=9"}).status, 128 + 9);
+}
+
+TEST_F(LaunchTest, TheRuntimeStartsWithDefaultSignalHandling) {
+  auto files = syntheticRelease("demo_app", "0.1.3", "17.1", 1);
+  for (auto& file : files) {
+    if (file.path == "erts-17.1/bin/erl") {
+      file.content = "#!/bin/sh\ngrep SigIgn /proc/$$/status > \"$WEXLO_FAKE_ERL_RECORD\"\n";
+    }
+  }
+  auto launcher = packFiles(dir_ / "app", metadataText("demo_app", "0.1.3", "17.1"), files);
+  ASSERT_EQ(run(launcher).status, 0);
+  std::string line = readFile(record());
+  ASSERT_TRUE(line.starts_with("SigIgn:")) << line;
+  unsigned long long ignored = std::stoull(line.substr(7), nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << line;
 }
 
 TEST_F(LaunchTest, TheCookieComesFromTheFileOrTheEnvironment) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -120,8 +121,13 @@ class PosixProcess : public Process {
     auto argumentPointers = pointers(arguments);
     auto variablePointers = pointers(variables);
     std::fflush(nullptr);
+    // The launcher ignores SIGPIPE for its own messages; an ignored signal
+    // would stay ignored across exec, so the runtime gets the default back.
+    auto previous = std::signal(SIGPIPE, SIG_DFL);
     execve(program.c_str(), argumentPointers.data(), variablePointers.data());
-    return fail(failureFromExecErrno(errno, program));
+    int error = errno;
+    std::signal(SIGPIPE, previous);
+    return fail(failureFromExecErrno(error, program));
   }
 };
 
