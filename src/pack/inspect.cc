@@ -92,6 +92,7 @@ PackResult<std::size_t> walkArchive(std::span<const std::uint8_t> archive,
 PackResult<void> verifyReleaseLayout(std::span<const std::uint8_t> archive,
                                      std::string_view metadataText) {
   auto metadata = decodeBuildMetadata(metadataText);
+  if (!metadata) return packError("metadata does not parse");
   const std::string erts = "erts-" + metadata->ertsVersion + "/";
   const std::string releases = "releases/" + metadata->appVersion + "/";
   bool hasErts = false;

@@ -11,6 +11,13 @@
 
 namespace {
 
+// CLI11 would wrap "-5" around into a huge unsigned value.
+const CLI::Validator kUnsigned(
+    [](std::string& value) {
+      return value.starts_with('-') ? std::string("must not be negative") : std::string();
+    },
+    "");
+
 int reportError(const wexlo::PackError& error) {
   std::fprintf(stderr, "wexlo: error: %s\n", error.message.c_str());
   return 1;
@@ -36,12 +43,13 @@ int main(int argc, char** argv) {
   pack->add_option("--app-name", appName, "Overrides the release's name");
   pack->add_option("--app-version", appVersion, "Overrides the release's version");
   pack->add_option("--erts-version", ertsVersion, "Overrides the release's ERTS version");
-  pack->add_option("--block-size", blockSize, "xz block size in bytes");
-  pack->add_option("--threads", threads, "Compression threads (0: one per core)");
+  pack->add_option("--block-size", blockSize, "xz block size in bytes")->check(kUnsigned);
+  pack->add_option("--threads", threads, "Compression threads (0: one per core)")->check(kUnsigned);
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_option("--metadata", metadataFile, "Raw mode: the metadata text to embed");
   pack->add_option("--payload", payloadFile, "Raw mode: the xz payload to embed");
-  pack->add_option("--decompressed-length", decompressedLength, "Raw mode: the archive's length");
+  pack->add_option("--decompressed-length", decompressedLength, "Raw mode: the archive's length")
+      ->check(kUnsigned);
 
   CLI::App* inspect = app.add_subcommand("inspect", "Describe a packed launcher.");
   wexlo::InspectOptions inspectOptions;

@@ -53,7 +53,7 @@ PackResult<std::vector<std::uint8_t>> buildReleaseArchive(const Release& release
 
   ArchiveWriter writer(static_cast<std::size_t>(total));
   std::vector<std::uint8_t> content;
-  std::uint64_t done = 0;
+  std::uint64_t done = kArchiveOverhead;
   for (const auto& file : release.files) {
     content.clear();
     if (!file.source.empty()) {
@@ -63,9 +63,10 @@ PackResult<std::vector<std::uint8_t>> buildReleaseArchive(const Release& release
     if (!writer.add(file.path, content, file.mode)) {
       return packError("a launcher cannot carry the path '" + file.path + "'");
     }
-    done += file.size;
+    done += archiveEntrySize(file.path.size(), file.size);
     if (progress) progress(done, total);
   }
+  if (progress) progress(total, total);
   return std::move(writer).finish();
 }
 
