@@ -10,9 +10,9 @@ const char kStubMarker[] = WEXLO_STUB_MARKER_PREFIX WEXLO_STUB_TARGET "\x1f" WEX
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Nothing reads the marker at run time; this keeps the linker from
-  // dropping it.
-  asm volatile("" : : "g"(kStubMarker));
+  // Nothing reads the marker at run time. Loading its address into a
+  // register makes a reference the linker sees, so it is never dropped.
+  asm volatile("" : : "r"(kStubMarker));
   wexlo::setProcessArguments(argc, argv);
   return wexlo::runLauncher({wexlo::realFileSystem(), wexlo::realConsole(), wexlo::realProcess()});
 }
