@@ -67,6 +67,27 @@ TEST_F(InstallTest, AnExistingMarkerMeansInstalledWhateverElseIsMissing) {
   EXPECT_EQ(fs_.content(kMarker), "old");
 }
 
+// Stands for a second launcher that finishes the install while this one
+// waits for the lock.
+class RacingFileSystem : public FakeFileSystem {
+ public:
+  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override {
+    addFile(kMarker, "theirs");
+    return FakeFileSystem::lockExclusive(path);
+  }
+};
+
+TEST_F(InstallTest, AnInstallFinishedWhileWaitingForTheLockIsNotRepeated) {
+  RacingFileSystem fs;
+  std::string archive = testing::makeArchive({{"x", "y"}});
+  payload_ = testing::xzCompress(archive);
+  EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
+  EXPECT_EQ(installIfNeeded(fs, log_, build, kInstall, kMarker).value(), InstallOutcome::Ready);
+  EXPECT_EQ(fs.content(kMarker), "theirs");
+  EXPECT_FALSE(fs.exists(std::string(kInstall) + "/x"));
+  EXPECT_TRUE(fs.exists(std::string(kInstall) + "/" + std::string(kInstallLockName)));
+}
+
 TEST_F(InstallTest, AnInterruptedInstallIsRewrittenAndExtraFilesStay) {
   fs_.addFile(std::string(kInstall) + "/lib/a", "half");
   fs_.addFile(std::string(kInstall) + "/extra", "mine");

@@ -101,28 +101,22 @@ Result<InstallOutcome> installIfNeeded(FileSystem& fs, ErrorLog& log, const Embe
                                        std::string_view metadataPath) {
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
 
-  switch (testMarker(fs, log, metadataPath)) {
-    case MarkerState::Present:
-      return InstallOutcome::Ready;
-    case MarkerState::Unreadable:
-      return InstallOutcome::EndRunQuietly;
-    case MarkerState::Missing:
-      break;
+  MarkerState state = testMarker(fs, log, metadataPath);
+  std::unique_ptr<FileLock> lock;
+  if (state == MarkerState::Missing) {
+    // Another launcher may be unpacking the same release right now: wait
+    // for it, then look again, so each install is unpacked once and a
+    // running runtime never sees its files rewritten.
+    auto locked = fs.lockExclusive(joinPath({installDirectory, kInstallLockName}));
+    if (locked) {
+      lock = std::move(*locked);
+    } else if (locked.error() != Failure::FileLocksUnsupported) {
+      return fail(locked.error());
+    }
+    state = testMarker(fs, log, metadataPath);
   }
-
-  // Another launcher may be unpacking the same release right now: wait for
-  // it, then look again, so each install is unpacked once and a running
-  // runtime never sees its files rewritten.
-  auto lock = fs.lockExclusive(joinPath({installDirectory, kInstallLockName}));
-  if (!lock && lock.error() != Failure::FileLocksUnsupported) return fail(lock.error());
-  switch (testMarker(fs, log, metadataPath)) {
-    case MarkerState::Present:
-      return InstallOutcome::Ready;
-    case MarkerState::Unreadable:
-      return InstallOutcome::EndRunQuietly;
-    case MarkerState::Missing:
-      break;
-  }
+  if (state == MarkerState::Present) return InstallOutcome::Ready;
+  if (state == MarkerState::Unreadable) return InstallOutcome::EndRunQuietly;
 
   if (auto unpacked = decodeAndUnpack(fs, log, build, installDirectory); !unpacked) {
     return fail(unpacked.error());
