@@ -1,0 +1,415 @@
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/win32_util_windows.h"
+
+namespace wexlo {
+
+namespace {
+
+using win32::UniqueHandle;
+
+// Other processes (a virus scanner, a second launcher, the running runtime)
+// may hold our files; nobody gets locked out by us.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Largest single ReadFile/WriteFile request; the calls take a 32-bit length.
+constexpr std::size_t kMaxTransfer = 1u << 30;
+
+// An entry is a link when its reparse point stands for another name
+// (symbolic link, junction); other reparse points are ordinary files.
+bool isNameSurrogate(DWORD attributes, DWORD reparseTag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(reparseTag);
+}
+
+EntryKind kindOf(DWORD attributes, DWORD reparseTag) {
+  if (isNameSurrogate(attributes, reparseTag)) return EntryKind::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Directory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
+  return EntryKind::File;
+}
+
+Result<UniqueHandle> openFile(const std::wstring& path, DWORD access, DWORD disposition,
+                              DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  // Null security attributes: the handle is not inherited by the runtime.
+  UniqueHandle handle(
+      CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr));
+  if (!handle.valid()) return fail(win32::lastFailure());
+  return handle;
+}
+
+bool isNotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The directory that holds `path` in extended form, or nothing at a root
+// ("\\?\C:\", "\\?\UNC\server\share").
+std::optional<std::wstring> parentOf(const std::wstring& path) {
+  std::size_t rootEnd;
+  if (path.starts_with(L"\\\\?\\UNC\\")) {
+    auto server = path.find(L'\\', 8);
+    if (server == std::wstring::npos) return std::nullopt;
+    rootEnd = path.find(L'\\', server + 1);
+    if (rootEnd == std::wstring::npos) return std::nullopt;
+  } else {
+    rootEnd = path.find(L'\\', 4);
+    if (rootEnd == std::wstring::npos) return std::nullopt;
+  }
+  std::wstring trimmed = path;
+  while (trimmed.size() > rootEnd + 1 && trimmed.back() == L'\\') trimmed.pop_back();
+  auto slash = trimmed.rfind(L'\\');
+  if (slash == std::wstring::npos || slash < rootEnd || trimmed.size() <= rootEnd + 1) {
+    return std::nullopt;
+  }
+  return trimmed.substr(0, std::max(slash, rootEnd + 1));
+}
+
+Status createDirectory(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) return {};
+  return fail(win32::lastFailure());
+}
+
+Status requireDirectory(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail(win32::lastFailure());
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(Failure::NotDir);
+  return {};
+}
+
+Status makePathAt(const std::wstring& path) {
+  // Walk back to the nearest ancestor that exists, then create forward.
+  std::vector<std::wstring> missing{path};
+  for (;;) {
+    auto created = createDirectory(missing.back());
+    if (created) {
+      missing.pop_back();
+      break;
+    }
+    if (created.error() == Failure::PathAlreadyExists) {
+      // Made by someone else meanwhile, or there all along.
+      if (auto isDir = requireDirectory(missing.back()); !isDir) return isDir;
+      missing.pop_back();
+      break;
+    }
+    if (created.error() != Failure::FileNotFound) return created;
+    auto parent = parentOf(missing.back());
+    if (!parent) return created;
+    missing.push_back(std::move(*parent));
+  }
+  while (!missing.empty()) {
+    auto created = createDirectory(missing.back());
+    if (!created && created.error() == Failure::PathAlreadyExists) {
+      if (auto isDir = requireDirectory(missing.back()); !isDir) return isDir;
+    } else if (!created) {
+      return created;
+    }
+    missing.pop_back();
+  }
+  return {};
+}
+
+Status writeAllAt(HANDLE file, std::span<const std::uint8_t> content) {
+  std::uint64_t offset = 0;
+  while (offset < content.size()) {
+    auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(content.size() - offset, kMaxTransfer));
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    if (!WriteFile(file, content.data() + offset, chunk, &written, &position)) {
+      return fail(win32::lastFailure());
+    }
+    if (written == 0) return fail(Failure::WriteFailed);
+    offset += written;
+  }
+  return {};
+}
+
+class WindowsReadableFile final : public ReadableFile {
+ public:
+  explicit WindowsReadableFile(UniqueHandle file) : file_(std::move(file)) {}
+
+  Result<std::string> readAll(std::size_t limit) override {
+    std::string content;
+    for (;;) {
+      if (content.size() >= limit) return fail(Failure::StreamTooLong);
+      std::size_t before = content.size();
+      std::size_t want = std::min(limit - before, std::max<std::size_t>(before, 4096));
+      want = std::min(want, kMaxTransfer);
+      content.resize(before + want);
+      DWORD got = 0;
+      if (!ReadFile(file_.get(), content.data() + before, static_cast<DWORD>(want), &got,
+                    nullptr)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_HANDLE_EOF && error != ERROR_BROKEN_PIPE) {
+          return fail(win32::failureFromError(error));
+        }
+        got = 0;
+      }
+      content.resize(before + got);
+      if (got == 0) return content;
+    }
+  }
+
+ private:
+  UniqueHandle file_;
+};
+
+class WindowsMappedFile final : public MappedFile {
+ public:
+  WindowsMappedFile(const void* view, std::size_t size)
+      : view_(view), bytes_(static_cast<const std::uint8_t*>(view), size) {}
+  ~WindowsMappedFile() override {
+    if (view_ != nullptr) UnmapViewOfFile(view_);
+  }
+  WindowsMappedFile(const WindowsMappedFile&) = delete;
+  WindowsMappedFile& operator=(const WindowsMappedFile&) = delete;
+
+  std::span<const std::uint8_t> bytes() const override { return bytes_; }
+
+ private:
+  const void* view_;
+  std::span<const std::uint8_t> bytes_;
+};
+
+class WindowsFileLock final : public FileLock {
+ public:
+  explicit WindowsFileLock(UniqueHandle file) : file_(std::move(file)) {}
+  ~WindowsFileLock() override {
+    OVERLAPPED whole{};
+    UnlockFileEx(file_.get(), 0, MAXDWORD, MAXDWORD, &whole);
+  }
+  WindowsFileLock(const WindowsFileLock&) = delete;
+  WindowsFileLock& operator=(const WindowsFileLock&) = delete;
+
+ private:
+  UniqueHandle file_;
+};
+
+struct RawEntry {
+  std::wstring name;
+  DWORD attributes;
+  DWORD reparseTag;
+};
+
+Result<std::vector<RawEntry>> listAt(const std::wstring& directory) {
+  std::wstring pattern = directory;
+  if (!pattern.ends_with(L'\\')) pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  std::vector<RawEntry> entries;
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    // The search error does not tell a missing directory from a file; the
+    // attributes do. An empty root directory has no "." entry to find.
+    auto isDir = requireDirectory(directory);
+    if (!isDir && (isDir.error() == Failure::NotDir || isDir.error() == Failure::FileNotFound)) {
+      return std::unexpected(isDir.error());
+    }
+    if (isDir && error == ERROR_FILE_NOT_FOUND) return entries;
+    return fail(win32::failureFromError(error));
+  }
+  do {
+    std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    entries.push_back({std::wstring(name), found.dwFileAttributes, found.dwReserved0});
+  } while (FindNextFileW(search, &found));
+  DWORD error = GetLastError();
+  FindClose(search);
+  if (error != ERROR_NO_MORE_FILES) return fail(win32::failureFromError(error));
+  return entries;
+}
+
+std::wstring childOf(const std::wstring& directory, const std::wstring& name) {
+  return directory.ends_with(L'\\') ? directory + name : directory + L'\\' + name;
+}
+
+Status deleteFileAt(const std::wstring& path) {
+  if (DeleteFileW(path.c_str())) return {};
+  DWORD error = GetLastError();
+  if (isNotFound(error)) return {};
+  if (error == ERROR_ACCESS_DENIED) {
+    // A read-only file refuses deletion until the attribute is cleared.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      if (DeleteFileW(path.c_str())) return {};
+      error = GetLastError();
+    }
+  }
+  return fail(win32::failureFromError(error));
+}
+
+Status removeDirectoryAt(const std::wstring& path) {
+  if (RemoveDirectoryW(path.c_str())) return {};
+  DWORD error = GetLastError();
+  if (isNotFound(error)) return {};
+  return fail(win32::failureFromError(error));
+}
+
+// Removes one entry that is not a directory to descend into: a file, or a
+// link of either kind, which goes without its target being touched.
+Status removeLeaf(const std::wstring& path, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return removeDirectoryAt(path);
+  return deleteFileAt(path);
+}
+
+// Attributes and reparse tag of the entry itself, never of a link's target.
+Result<RawEntry> inspect(const std::wstring& path) {
+  auto handle = openFile(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (!handle) return std::unexpected(handle.error());
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!GetFileInformationByHandleEx(handle->get(), FileAttributeTagInfo, &info, sizeof info)) {
+    return fail(win32::lastFailure());
+  }
+  return RawEntry{L"", info.FileAttributes, info.ReparseTag};
+}
+
+Status deleteTreeAt(const std::wstring& root) {
+  auto top = inspect(root);
+  if (!top) {
+    return top.error() == Failure::FileNotFound ? Status{} : std::unexpected(top.error());
+  }
+  if (kindOf(top->attributes, top->reparseTag) != EntryKind::Directory) {
+    return removeLeaf(root, top->attributes);
+  }
+  // Depth-first without recursion: a tree may be deeper than the stack.
+  struct Pending {
+    std::wstring path;
+    bool emptied;
+  };
+  std::vector<Pending> pending{{root, false}};
+  while (!pending.empty()) {
+    if (pending.back().emptied) {
+      if (auto removed = removeDirectoryAt(pending.back().path); !removed) return removed;
+      pending.pop_back();
+      continue;
+    }
+    pending.back().emptied = true;
+    std::wstring directory = pending.back().path;
+    auto entries = listAt(directory);
+    if (!entries) {
+      if (entries.error() == Failure::FileNotFound) continue;
+      return std::unexpected(entries.error());
+    }
+    for (const auto& entry : *entries) {
+      std::wstring path = childOf(directory, entry.name);
+      if (kindOf(entry.attributes, entry.reparseTag) == EntryKind::Directory) {
+        pending.push_back({std::move(path), false});
+      } else if (auto removed = removeLeaf(path, entry.attributes); !removed) {
+        return removed;
+      }
+    }
+  }
+  return {};
+}
+
+class WindowsFileSystem final : public FileSystem {
+ public:
+  Status makePath(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    return makePathAt(*wide);
+  }
+
+  Status makeDirectory(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    return createDirectory(*wide);
+  }
+
+  Status checkExists(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return fail(Failure::Unexpected);
+    if (GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES) return {};
+    DWORD error = GetLastError();
+    if (isNotFound(error)) return fail(Failure::FileNotFound);
+    if (error == ERROR_ACCESS_DENIED) return fail(Failure::AccessDenied);
+    return fail(Failure::Unexpected);
+  }
+
+  Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
+                   std::uint32_t /*mode: Windows has no permission bits to apply*/) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    auto file = openFile(*wide, GENERIC_WRITE, CREATE_ALWAYS);
+    if (!file) return std::unexpected(file.error());
+    return writeAllAt(file->get(), content);
+  }
+
+  Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    auto file = openFile(*wide, GENERIC_READ, OPEN_EXISTING);
+    if (!file) return std::unexpected(file.error());
+    return std::make_unique<WindowsReadableFile>(std::move(*file));
+  }
+
+  Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    auto file = openFile(*wide, GENERIC_READ, OPEN_EXISTING);
+    if (!file) return std::unexpected(file.error());
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file->get(), &size)) return fail(win32::lastFailure());
+    if (static_cast<std::uint64_t>(size.QuadPart) > std::numeric_limits<std::size_t>::max()) {
+      return fail(Failure::FileTooBig);
+    }
+    // An empty file cannot be mapped; it has no bytes to show anyway.
+    if (size.QuadPart == 0) return std::make_unique<WindowsMappedFile>(nullptr, 0);
+    UniqueHandle mapping(CreateFileMappingW(file->get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (mapping.get() == nullptr) return fail(win32::lastFailure());
+    const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+    if (view == nullptr) return fail(win32::lastFailure());
+    return std::make_unique<WindowsMappedFile>(view, static_cast<std::size_t>(size.QuadPart));
+  }
+
+  Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    auto raw = listAt(*wide);
+    if (!raw) return std::unexpected(raw.error());
+    std::vector<DirectoryEntry> entries;
+    entries.reserve(raw->size());
+    for (const auto& entry : *raw) {
+      entries.push_back({win32::narrow(entry.name), kindOf(entry.attributes, entry.reparseTag)});
+    }
+    return entries;
+  }
+
+  Status deleteTree(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    return deleteTreeAt(*wide);
+  }
+
+  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    auto file = openFile(*wide, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    if (!file) return std::unexpected(file.error());
+    OVERLAPPED whole{};
+    if (!LockFileEx(file->get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+      return fail(win32::lastFailure());
+    }
+    return std::make_unique<WindowsFileLock>(std::move(*file));
+  }
+};
+
+}  // namespace
+
+FileSystem& realFileSystem() {
+  static WindowsFileSystem fileSystem;
+  return fileSystem;
+}
+
+}  // namespace wexlo
