@@ -127,7 +127,8 @@ TEST_F(PackerTest, SameInputsGiveTheSameBytesWhateverTheThreadCount) {
   EXPECT_EQ(image, read(out_ / "two"));
   EXPECT_EQ(image, read(out_ / "again"));
 
-  auto build = locateEmbeddedBuild(bytes(image));
+  const Bytes imageBytes = bytes(image);
+  auto build = locateEmbeddedBuild(imageBytes);
   ASSERT_TRUE(build);
   auto stream = describeXzStream(build->payload);
   ASSERT_TRUE(stream);
@@ -194,7 +195,8 @@ TEST_F(PackerTest, RawModeEmbedsTheGivenBytes) {
   RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 77, "raw_app", out_ / "raw", {}};
   raw.stub.directory = stubs_;
   ASSERT_TRUE(packRaw(raw));
-  auto build = locateEmbeddedBuild(bytes(read(out_ / "raw")));
+  const Bytes rawBytes = bytes(read(out_ / "raw"));
+  auto build = locateEmbeddedBuild(rawBytes);
   ASSERT_TRUE(build);
   EXPECT_EQ(build->metadataText, "not json at all");
   EXPECT_EQ(std::string(build->payload.begin(), build->payload.end()),
@@ -226,7 +228,8 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
 
   // Damage inside the payload: only decoding notices.
   std::string image = read(launcher);
-  auto build = locateEmbeddedBuild(bytes(image));
+  const Bytes imageBytes = bytes(image);
+  auto build = locateEmbeddedBuild(imageBytes);
   const std::size_t payloadAt = stubBytes("linux-x86_64").size();
   image[payloadAt + build->payload.size() / 2] ^= 0x55;
   write(out_ / "damaged", image);
