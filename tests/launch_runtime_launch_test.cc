@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/runtime_launch.h"
+#include "platform/windows_command_line.h"
 #include "support/fake_console.h"
 #include "support/fake_file_system.h"
 
@@ -228,6 +229,32 @@ TEST_F(LaunchRuntimeTest, EnvironmentFailureStopsBeforeAnythingRuns) {
   process.environmentFailure = Failure::OutOfMemory;
   EXPECT_EQ(launch(), fail(Failure::OutOfMemory));
   EXPECT_FALSE(process.ran);
+}
+
+// The command line a Windows runtime is started with, end to end.
+TEST(QuoteCommandLine, WorkedExample) {
+  const ReleasePaths paths{
+      .runtimeExecutable = "D:\\inst\\erts-17.1\\bin\\erl.exe",
+      .cookieFile = "D:\\inst\\releases\\COOKIE",
+      .libraryDirectory = "D:\\inst\\lib",
+      .bootFile = "D:\\inst\\releases\\0.1.3\\start",
+      .argumentsFile = "D:\\inst\\releases\\0.1.3\\vm.args",
+      .configurationFile = "D:\\inst\\releases\\0.1.3\\sys.config",
+      .configurationBase = "D:\\inst\\releases\\0.1.3\\sys",
+  };
+  const std::string head =
+      "D:\\inst\\erts-17.1\\bin\\erl.exe -elixir ansi_enabled true -noshell -s elixir start_cli "
+      "\"-mode embedded\" -setcookie ";
+  const std::string tail =
+      " -boot D:\\inst\\releases\\0.1.3\\start -boot_var RELEASE_LIB D:\\inst\\lib -args_file "
+      "D:\\inst\\releases\\0.1.3\\vm.args -config D:\\inst\\releases\\0.1.3\\sys.config -extra "
+      "run --verbose";
+  const std::vector<std::string> launcherArguments = {"tool.exe", "run", "--verbose"};
+  EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "SECRET", launcherArguments)),
+            head + "SECRET" + tail);
+  EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "", launcherArguments)), head + "\"\"" + tail);
+  EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "line\n", launcherArguments)),
+            head + "\"line\n\"" + tail);
 }
 
 }  // namespace

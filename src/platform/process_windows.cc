@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "launch/windows_command_line.h"
+#include "platform/command_line.h"
+#include "platform/windows_command_line.h"
 #include "platform/environment_block.h"
 #include "platform/environment_windows.h"
 #include "platform/process.h"

@@ -1,4 +1,4 @@
-#include "launch/windows_command_line.h"
+#include "platform/windows_command_line.h"
 
 #include <algorithm>
 

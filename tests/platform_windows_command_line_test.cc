@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
-#include "launch/runtime_launch.h"
-#include "launch/windows_command_line.h"
+#include "platform/command_line.h"
+#include "platform/windows_command_line.h"
 #include "platform/wtf8.h"
 
 namespace wexlo {
@@ -73,31 +72,6 @@ TEST(QuoteCommandLine, RefusesWhatCannotBeWritten) {
   EXPECT_EQ(quoteCommandLine({"erl", std::string("co\0kie", 6), "-boot"}),
             fail(Failure::InvalidCharacter));
   EXPECT_EQ(quoteCommandLine({}), std::string());
-}
-
-TEST(QuoteCommandLine, WorkedExample) {
-  const ReleasePaths paths{
-      .runtimeExecutable = "D:\\inst\\erts-17.1\\bin\\erl.exe",
-      .cookieFile = "D:\\inst\\releases\\COOKIE",
-      .libraryDirectory = "D:\\inst\\lib",
-      .bootFile = "D:\\inst\\releases\\0.1.3\\start",
-      .argumentsFile = "D:\\inst\\releases\\0.1.3\\vm.args",
-      .configurationFile = "D:\\inst\\releases\\0.1.3\\sys.config",
-      .configurationBase = "D:\\inst\\releases\\0.1.3\\sys",
-  };
-  const std::string head =
-      "D:\\inst\\erts-17.1\\bin\\erl.exe -elixir ansi_enabled true -noshell -s elixir start_cli "
-      "\"-mode embedded\" -setcookie ";
-  const std::string tail =
-      " -boot D:\\inst\\releases\\0.1.3\\start -boot_var RELEASE_LIB D:\\inst\\lib -args_file "
-      "D:\\inst\\releases\\0.1.3\\vm.args -config D:\\inst\\releases\\0.1.3\\sys.config -extra "
-      "run --verbose";
-  const Strings launcherArguments = {"tool.exe", "run", "--verbose"};
-  EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "SECRET", launcherArguments)),
-            head + "SECRET" + tail);
-  EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "", launcherArguments)), head + "\"\"" + tail);
-  EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "line\n", launcherArguments)),
-            head + "\"line\n\"" + tail);
 }
 
 std::u16string block(std::u16string_view text) { return std::u16string(text); }
