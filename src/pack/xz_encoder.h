@@ -12,7 +12,7 @@
 namespace wexlo {
 
 // Block size when none is given; see README for how it was chosen.
-inline constexpr std::uint64_t kDefaultXzBlockSize = std::uint64_t{16} << 20;
+inline constexpr std::uint64_t kDefaultXzBlockSize = std::uint64_t{8} << 20;
 
 struct XzOptions {
   std::uint32_t threads = 0;    // 0: one per core
