@@ -1,0 +1,114 @@
+// `wexlo pack` from a release directory on disk, and the first run of what
+// it makes: the release must come back exactly.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/launcher_kit.h"
+#include "support/synthetic_release.h"
+
+namespace wexlo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PackRoundTripTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    release_ = dir_ / "release";
+    files_ = syntheticRelease("demo_app", "0.1.3", "17.1", 3000);
+    for (const auto& file : files_) {
+      writeFile(release_ / file.path, file.content);
+      if (file.mode & 0100) {
+        fs::permissions(release_ / file.path, fs::perms::owner_exec | fs::perms::group_exec |
+                                                  fs::perms::others_exec,
+                        fs::perm_options::add);
+      }
+    }
+    writeFile(release_ / "releases/0.1.3/demo_app.rel",
+              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n");
+    fs::create_directories(release_ / "lib/empty_dir");
+  }
+
+  ProcessResult pack(const fs::path& output, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {packerPath().string(), "pack", release_.string(), "-o",
+                                     output.string(), "--stub", stubPath().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runProcess(args);
+  }
+
+  TempDir dir_;
+  fs::path release_;
+  std::vector<ArchiveFile> files_;
+};
+
+TEST_F(PackRoundTripTest, ALargeReleaseComesBackExactlyOnTheFirstRun) {
+  auto packed = pack(dir_ / "demo_app", {"--quiet"});
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.out + packed.err, "");
+  auto run = runProcess({(dir_ / "demo_app").string()},
+                        {{"DEMO_APP_INSTALL_DIR=" + (dir_ / "root").string(),
+                          "WEXLO_FAKE_ERL_RECORD=" + (dir_ / "record").string()},
+                         std::nullopt,
+                         dir_.path()});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  fs::path install = dir_ / "root/.wexlo/demo_app_erts-17.1_0.1.3";
+  std::size_t compared = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(release_)) {
+    if (!entry.is_regular_file()) continue;
+    fs::path relative = fs::relative(entry.path(), release_);
+    fs::path copy = install / relative;
+    ASSERT_TRUE(fs::is_regular_file(copy)) << relative;
+    EXPECT_EQ(readFile(copy), readFile(entry.path())) << relative;
+    auto exec = [](const fs::path& p) {
+      return (fs::status(p).permissions() & fs::perms::owner_exec) != fs::perms::none;
+    };
+    EXPECT_EQ(exec(copy), exec(entry.path())) << relative;
+    ++compared;
+  }
+  EXPECT_GT(compared, 3000u);
+  EXPECT_TRUE(fs::is_regular_file(install / "lib/.wexlo"));
+  EXPECT_TRUE(fs::exists(dir_ / "record"));
+}
+
+TEST_F(PackRoundTripTest, TheSameReleasePackedTwiceGivesTheSameBytes) {
+  ASSERT_EQ(pack(dir_ / "one", {"--quiet", "--threads", "1"}).status, 0);
+  // Touching the files changes nothing the launcher carries.
+  fs::last_write_time(release_ / "bin/demo_app", fs::file_time_type::clock::now());
+  ASSERT_EQ(pack(dir_ / "two", {"--quiet", "--threads", "2"}).status, 0);
+  EXPECT_EQ(readFile(dir_ / "one"), readFile(dir_ / "two"));
+}
+
+TEST_F(PackRoundTripTest, BadReleasesGetOneClearLineAndNoOutput) {
+  fs::remove(release_ / "releases/start_erl.data");
+  auto result = pack(dir_ / "out", {"--quiet"});
+  EXPECT_NE(result.status, 0);
+  EXPECT_TRUE(result.err.starts_with("wexlo: error: ")) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+
+  auto missing = runProcess({packerPath().string(), "pack", (dir_ / "nothing").string(), "-o",
+                             (dir_ / "out").string(), "--stub", stubPath().string()});
+  EXPECT_NE(missing.status, 0);
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
+  ASSERT_EQ(pack(dir_ / "app", {"--quiet"}).status, 0);
+  auto listed = runProcess({packerPath().string(), "inspect", (dir_ / "app").string(), "--list",
+                            "--verify"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("lib/.wexlo"), std::string::npos);
+  EXPECT_NE(listed.out.find("\"app_name\":\"demo_app\""), std::string::npos);
+
+  std::string bytes = readFile(dir_ / "app");
+  bytes[bytes.size() - 2000] ^= 0x20;  // inside the payload, before metadata and footer
+  writeFile(dir_ / "damaged", bytes);
+  auto damaged = runProcess({packerPath().string(), "inspect", (dir_ / "damaged").string(),
+                             "--verify"});
+  EXPECT_NE(damaged.status, 0);
+}
+
+}  // namespace
+}  // namespace wexlo::testing
