@@ -24,9 +24,9 @@ class DemoTest : public ::testing::Test {
 
   ProcessResult run(std::vector<std::string> args) {
     args.insert(args.begin(), launcher_.string());
-    return runProcess(args, {{"HOME=" + (dir_->path() / "home").string(), "LANG=C.UTF-8"},
-                             std::nullopt,
-                             dir_->path()});
+    return runProcess(
+        args,
+        {{"HOME=" + (dir_->path() / "home").string(), "LANG=C.UTF-8"}, std::nullopt, dir_->path()});
   }
 
   static TempDir* dir_;
@@ -53,11 +53,9 @@ TEST_F(DemoTest, TheAppSeesTheLauncherVariables) {
   ASSERT_EQ(result.status, 0) << result.err;
   auto meta = run({"maintenance", "directory"});
   std::string install = meta.out.substr(0, meta.out.size() - 1);
-  EXPECT_EQ(result.out, "RELEASE_ROOT=<" + install + ">\n" +
-                            "RELEASE_SYS_CONFIG=<" + install + "/releases/0.1.0/sys>\n" +
-                            "__WEXLO=<1>\n" +
-                            "__WEXLO_BIN_PATH=<" + fs::canonical(launcher_).string() + ">\n" +
-                            "_IS_TTY=<0>\n");
+  EXPECT_EQ(result.out, "RELEASE_ROOT=<" + install + ">\n" + "RELEASE_SYS_CONFIG=<" + install +
+                            "/releases/0.1.0/sys>\n" + "__WEXLO=<1>\n" + "__WEXLO_BIN_PATH=<" +
+                            fs::canonical(launcher_).string() + ">\n" + "_IS_TTY=<0>\n");
 }
 
 TEST_F(DemoTest, TheAppsStatusIsTheLaunchers) {

@@ -1,8 +1,7 @@
 // First and later runs of a packed launcher: what lands on disk.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <thread>
@@ -40,7 +39,8 @@ class InstallRunTest : public ::testing::Test {
 
   static std::string notice(const fs::path& root) {
     return "[i] Install path is being overridden using `DEMO_APP_INSTALL_DIR`\n"
-           "[i] New install path is: " + root.string() + "\n";
+           "[i] New install path is: " +
+           root.string() + "\n";
   }
 
   void expectTreeMatches(const fs::path& directory) {
@@ -98,8 +98,8 @@ TEST_F(InstallRunTest, AMarkerTestThatFailsUnexpectedlyEndsWithStatusZero) {
   const std::size_t installLength = 4090;
   const std::size_t suffix = std::string("/.wexlo/demo_app_erts-17.1_0.1.3").size();
   while (root.size() < installLength - suffix) {
-    root += "/" + std::string(std::min<std::size_t>(100, installLength - suffix - root.size() - 1),
-                              'd');
+    root += "/" +
+            std::string(std::min<std::size_t>(100, installLength - suffix - root.size() - 1), 'd');
   }
   auto result = run(root);
   EXPECT_EQ(result.status, 0);

@@ -47,11 +47,25 @@ TEST_F(LaunchTest, TheRuntimeGetsTheFixedArgumentsThenTheUsersUnchanged) {
   std::string install = (base() / "demo_app_erts-17.1_0.1.3").string();
   std::string release = install + "/releases/0.1.3";
   std::vector<std::string> expected = {install + "/erts-17.1/bin/erl",
-                                       "-elixir", "ansi_enabled", "true", "-noshell", "-s",
-                                       "elixir", "start_cli", "-mode embedded", "-setcookie",
-                                       "secret-cookie", "-boot", release + "/start", "-boot_var",
-                                       "RELEASE_LIB", install + "/lib", "-args_file",
-                                       release + "/vm.args", "-config", release + "/sys.config",
+                                       "-elixir",
+                                       "ansi_enabled",
+                                       "true",
+                                       "-noshell",
+                                       "-s",
+                                       "elixir",
+                                       "start_cli",
+                                       "-mode embedded",
+                                       "-setcookie",
+                                       "secret-cookie",
+                                       "-boot",
+                                       release + "/start",
+                                       "-boot_var",
+                                       "RELEASE_LIB",
+                                       install + "/lib",
+                                       "-args_file",
+                                       release + "/vm.args",
+                                       "-config",
+                                       release + "/sys.config",
                                        "-extra"};
   expected.insert(expected.end(), user.begin(), user.end());
   EXPECT_EQ(seen->args, expected);
@@ -71,9 +85,9 @@ TEST_F(LaunchTest, TheReleaseVariablesAreSetAfterTheCallersInOrder) {
   EXPECT_EQ(seen->env("_IS_TTY"), "0");
   EXPECT_EQ(seen->env("KEEP"), "me");
   auto names = seen->envNames();
-  std::vector<std::string> expectedOrder = {"HOME",   "WEXLO_FAKE_ERL_RECORD", "RELEASE_ROOT",
-                                            "KEEP",   "_IS_TTY",               "RELEASE_SYS_CONFIG",
-                                            "__WEXLO", "__WEXLO_BIN_PATH"};
+  std::vector<std::string> expectedOrder = {
+      "HOME",    "WEXLO_FAKE_ERL_RECORD", "RELEASE_ROOT", "KEEP",
+      "_IS_TTY", "RELEASE_SYS_CONFIG",    "__WEXLO",      "__WEXLO_BIN_PATH"};
   EXPECT_EQ(names, expectedOrder);
 }
 
@@ -103,7 +117,7 @@ TEST_F(LaunchTest, TheRuntimeStartsWithDefaultSignalHandling) {
 }
 
 TEST_F(LaunchTest, TheCookieComesFromTheFileOrTheEnvironment) {
-  auto launcher = pack("demo_app", "0.1.3", std::string(255, 'c') );
+  auto launcher = pack("demo_app", "0.1.3", std::string(255, 'c'));
   ASSERT_EQ(run(launcher, {}, {"RELEASE_COOKIE="}).status, 0);
   auto seen = readFakeErlRecord(record());
   ASSERT_TRUE(seen);
@@ -157,9 +171,8 @@ TEST_F(LaunchTest, ForeignFoldersAreReportedAndLinksPassedBy) {
   fs::create_directories(base() / "empty");
   auto result = run(launcher);
   ASSERT_EQ(result.status, 0);
-  EXPECT_EQ(result.err,
-            "error: Failed to load the metadata file: " + (base() / "empty/_metadata.json").string() +
-                "\n");
+  EXPECT_EQ(result.err, "error: Failed to load the metadata file: " +
+                            (base() / "empty/_metadata.json").string() + "\n");
   EXPECT_TRUE(fs::exists(dir_ / "elsewhere/_metadata.json"));
 }
 

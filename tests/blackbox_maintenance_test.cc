@@ -59,7 +59,8 @@ TEST_F(MaintenanceTest, BaseDirectoryBelowARegularFileGivesNoticeThenBlock) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out,
             "[i] Install path is being overridden using `DEMO_APP_INSTALL_DIR`\n"
-            "[i] New install path is: " + value + "\n");
+            "[i] New install path is: " +
+                value + "\n");
   EXPECT_EQ(result.err, kBlock);
 }
 
@@ -78,8 +79,8 @@ TEST_F(MaintenanceTest, OverrideNoticeComesOnceBeforeTheOutput) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
             "[i] Install path is being overridden using `DEMO_APP_INSTALL_DIR`\n"
-            "[i] New install path is: " + value + "\n" + value +
-                "/.wexlo/demo_app_erts-17.1_0.1.3\n");
+            "[i] New install path is: " +
+                value + "\n" + value + "/.wexlo/demo_app_erts-17.1_0.1.3\n");
 }
 
 TEST_F(MaintenanceTest, XdgDataHomeIsUsedOnlyWhenAbsolute) {
@@ -122,13 +123,13 @@ TEST_F(MaintenanceTest, UninstallAnswers) {
       "[w] This will uninstall the application runtime for this Wexlo binary!\n";
   const std::string prompt = "[?] Please confirm this action [y/n]: ";
   for (auto [input, deletes] : std::vector<UninstallCase>{{"y\n", true},
-                                                         {"Yes\n", true},
-                                                         {"y", true},
-                                                         {"y\r\n", true},
-                                                         {"n\n", false},
-                                                         {"\n", false},
-                                                         {" y\n", false},
-                                                         {"no", false}}) {
+                                                          {"Yes\n", true},
+                                                          {"y", true},
+                                                          {"y\r\n", true},
+                                                          {"n\n", false},
+                                                          {"\n", false},
+                                                          {" y\n", false},
+                                                          {"no", false}}) {
     fs::create_directories(install() / "lib");
     writeFile(install() / "_metadata.json", metadata_);
     auto result = run({"maintenance", "uninstall"}, {}, input);
@@ -155,7 +156,8 @@ TEST_F(MaintenanceTest, UninstallWithoutAnAnswerDeletesNothing) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "[w] This will uninstall the application runtime for this Wexlo binary!\n"
-              "[!] Failed to confirm: " + name + "\nerror: " + name + "\n");
+              "[!] Failed to confirm: " +
+                  name + "\nerror: " + name + "\n");
     EXPECT_TRUE(fs::exists(install()));
   }
 }

@@ -20,8 +20,8 @@ class PackRoundTripTest : public ::testing::Test {
     for (const auto& file : files_) {
       writeFile(release_ / file.path, file.content);
       if (file.mode & 0100) {
-        fs::permissions(release_ / file.path, fs::perms::owner_exec | fs::perms::group_exec |
-                                                  fs::perms::others_exec,
+        fs::permissions(release_ / file.path,
+                        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                         fs::perm_options::add);
       }
     }
@@ -31,8 +31,8 @@ class PackRoundTripTest : public ::testing::Test {
   }
 
   ProcessResult pack(const fs::path& output, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {packerPath().string(), "pack", release_.string(), "-o",
-                                     output.string(), "--stub", stubPath().string()};
+    std::vector<std::string> args = {packerPath().string(), "pack",   release_.string(),  "-o",
+                                     output.string(),       "--stub", stubPath().string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return runProcess(args);
   }
@@ -96,8 +96,8 @@ TEST_F(PackRoundTripTest, BadReleasesGetOneClearLineAndNoOutput) {
 
 TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
   ASSERT_EQ(pack(dir_ / "app", {"--quiet"}).status, 0);
-  auto listed = runProcess({packerPath().string(), "inspect", (dir_ / "app").string(), "--list",
-                            "--verify"});
+  auto listed =
+      runProcess({packerPath().string(), "inspect", (dir_ / "app").string(), "--list", "--verify"});
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_NE(listed.out.find("lib/.wexlo"), std::string::npos);
   EXPECT_NE(listed.out.find("\"app_name\":\"demo_app\""), std::string::npos);
@@ -105,8 +105,8 @@ TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
   std::string bytes = readFile(dir_ / "app");
   bytes[bytes.size() - 2000] ^= 0x20;  // inside the payload, before metadata and footer
   writeFile(dir_ / "damaged", bytes);
-  auto damaged = runProcess({packerPath().string(), "inspect", (dir_ / "damaged").string(),
-                             "--verify"});
+  auto damaged =
+      runProcess({packerPath().string(), "inspect", (dir_ / "damaged").string(), "--verify"});
   EXPECT_NE(damaged.status, 0);
 }
 

@@ -1,7 +1,6 @@
-#include "console/message.h"
-
 #include <gtest/gtest.h>
 
+#include "console/message.h"
 #include "support/fake_console.h"
 
 namespace wexlo {

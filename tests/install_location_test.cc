@@ -1,7 +1,6 @@
-#include "install/location.h"
-
 #include <gtest/gtest.h>
 
+#include "install/location.h"
 #include "support/fake_console.h"
 #include "support/fake_file_system.h"
 
@@ -52,7 +51,8 @@ TEST(ResolveBaseDirectory, OverrideIsAnnouncedAndWins) {
   FakeConsole console;
   FixedRootProcess process;
   process.root = "/home/u/.local/share";
-  auto environment = Environment::fromEntries({{"DEMO_APP_INSTALL_DIR", "/apps/"}}, exactNameEquals);
+  auto environment =
+      Environment::fromEntries({{"DEMO_APP_INSTALL_DIR", "/apps/"}}, exactNameEquals);
   auto base = resolveBaseDirectory(console, environment, process, "demo_app");
   ASSERT_TRUE(base);
   EXPECT_EQ(*base, "/apps/.wexlo");

@@ -4,8 +4,8 @@
 namespace {
 
 // Names this stub's target and toolchain for the packer.
-const char kStubMarker[] = WEXLO_STUB_MARKER_PREFIX WEXLO_STUB_TARGET "\x1f" WEXLO_STUB_TOOLCHAIN
-    "\x1f" WEXLO_STUB_FLAGS "\x1f";
+const char kStubMarker[] = WEXLO_STUB_MARKER_PREFIX WEXLO_STUB_TARGET
+    "\x1f" WEXLO_STUB_TOOLCHAIN "\x1f" WEXLO_STUB_FLAGS "\x1f";
 
 }  // namespace
 

@@ -74,8 +74,8 @@ class Run {
 
     // The mapping of the launcher's own file is no longer needed.
     image->reset();
-    auto status = launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata,
-                                *install);
+    auto status =
+        launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata, *install);
     return status ? *status : failed(status.error());
   }
 
@@ -88,11 +88,12 @@ class Run {
 
   int reportMissingBuild(Failure failure) {
     if (failure == Failure::InvalidExe) {
-      log_.logError({"this launcher carries no application: it is a bare stub, or it was "
-                     "stripped after packing"});
+      log_.logError(
+          {"this launcher carries no application: it is a bare stub, or it was "
+           "stripped after packing"});
     } else {
-      log_.logError({"this launcher's embedded application is damaged (", failureName(failure),
-                     ")"});
+      log_.logError(
+          {"this launcher's embedded application is damaged (", failureName(failure), ")"});
     }
     return kFailedRun;
   }

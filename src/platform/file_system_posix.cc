@@ -244,9 +244,15 @@ class PosixFileSystem : public FileSystem {
       if (name == "." || name == "..") continue;
       EntryKind kind = EntryKind::Other;
       switch (entry->d_type) {
-        case DT_DIR: kind = EntryKind::Directory; break;
-        case DT_REG: kind = EntryKind::File; break;
-        case DT_LNK: kind = EntryKind::Link; break;
+        case DT_DIR:
+          kind = EntryKind::Directory;
+          break;
+        case DT_REG:
+          kind = EntryKind::File;
+          break;
+        case DT_LNK:
+          kind = EntryKind::Link;
+          break;
         case DT_UNKNOWN: {
           struct stat st {};
           if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -254,7 +260,8 @@ class PosixFileSystem : public FileSystem {
           }
           break;
         }
-        default: break;
+        default:
+          break;
       }
       entries.push_back({std::string(name), kind});
     }

@@ -16,13 +16,13 @@ class FakeConsole : public Console {
   std::string err;          // standard error
   std::string interleaved;  // both streams in write order, error bytes marked "E:"
   std::vector<std::string> writes;
-  std::string input;        // what standard input serves, then end of input
+  std::string input;                 // what standard input serves, then end of input
   std::size_t inputChunk = 1 << 20;  // at most this many bytes per read
   bool inputFails = false;
   bool outputFails = false;
   bool errorFails = false;
-  bool terminal = false;          // isTerminal() for both streams
-  bool escapeCodes = false;       // enableEscapeCodes()
+  bool terminal = false;                    // isTerminal() for both streams
+  bool escapeCodes = false;                 // enableEscapeCodes()
   std::optional<std::uint16_t> attributes;  // a console on standard error
   std::vector<std::uint16_t> attributeChanges;
 

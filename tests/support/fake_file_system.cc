@@ -114,8 +114,8 @@ std::vector<std::string> FakeFileSystem::tree(std::string_view root) const {
   std::string r = normalize(root);
   std::vector<std::string> out;
   for (const auto& [path, n] : nodes_) {
-    if (!r.empty() && (path.size() <= r.size() || path.compare(0, r.size(), r) != 0 ||
-                       path[r.size()] != '/')) {
+    if (!r.empty() &&
+        (path.size() <= r.size() || path.compare(0, r.size(), r) != 0 || path[r.size()] != '/')) {
       continue;
     }
     std::string rel = r.empty() ? path : path.substr(r.size() + 1);
@@ -166,9 +166,9 @@ Status FakeFileSystem::writeFile(std::string_view path, std::span<const std::uin
   if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);
   auto it = nodes_.find(p);
   if (it != nodes_.end() && it->second.kind == EntryKind::Directory) return fail(Failure::IsDir);
-  nodes_[p] = Node{EntryKind::File,
-                   std::string(reinterpret_cast<const char*>(content.data()), content.size()),
-                   mode & 0777};
+  nodes_[p] =
+      Node{EntryKind::File,
+           std::string(reinterpret_cast<const char*>(content.data()), content.size()), mode & 0777};
   return {};
 }
 

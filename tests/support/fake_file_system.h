@@ -15,7 +15,7 @@ class FakeFileSystem : public FileSystem {
  public:
   struct Node {
     EntryKind kind = EntryKind::File;
-    std::string content;   // file content, or a link's target
+    std::string content;  // file content, or a link's target
     std::uint32_t mode = 0644;
   };
 

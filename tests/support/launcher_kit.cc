@@ -30,8 +30,8 @@ std::string xzCompress(std::string_view data) {
   std::string out(lzma_stream_buffer_bound(data.size()), '\0');
   std::size_t written = 0;
   lzma_ret ret = lzma_easy_buffer_encode(
-      1, LZMA_CHECK_CRC32, nullptr, reinterpret_cast<const std::uint8_t*>(data.data()),
-      data.size(), reinterpret_cast<std::uint8_t*>(out.data()), &written, out.size());
+      1, LZMA_CHECK_CRC32, nullptr, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
+      reinterpret_cast<std::uint8_t*>(out.data()), &written, out.size());
   EXPECT_EQ(ret, LZMA_OK);
   out.resize(written);
   return out;
@@ -49,9 +49,12 @@ std::string metadataText(std::string_view appName, std::string_view appVersion,
 std::filesystem::path packerPath() { return WEXLO_PACKER_PATH; }
 std::filesystem::path stubPath() { return WEXLO_STUB_PATH; }
 
-std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
-                              std::string_view payload, std::uint64_t decompressedLength,
-                              std::string_view appName) {
+namespace {
+
+std::filesystem::path packRawWith(const std::vector<std::string>& stubChoice,
+                                  const std::filesystem::path& output, std::string_view metadata,
+                                  std::string_view payload, std::uint64_t decompressedLength,
+                                  std::string_view appName) {
   auto metadataFile = output.string() + ".metadata.json";
   auto payloadFile = output.string() + ".payload.xz";
   writeFile(metadataFile, metadata);
@@ -59,11 +62,58 @@ std::filesystem::path packRaw(const std::filesystem::path& output, std::string_v
   std::vector<std::string> args = {packerPath().string(), "pack", "--quiet", "--metadata",
                                    metadataFile, "--payload", payloadFile,
                                    "--decompressed-length", std::to_string(decompressedLength),
-                                   "--stub", stubPath().string(), "-o", output.string()};
+                                   "-o", output.string()};
+  args.insert(args.end(), stubChoice.begin(), stubChoice.end());
   if (!appName.empty()) {
     args.push_back("--app-name");
     args.push_back(std::string(appName));
   }
+  auto result = runProcess(args);
+  EXPECT_EQ(result.status, 0) << result.err;
+  return output;
+}
+
+const std::vector<std::string> kWindowsTarget = {"--target", "windows-x86_64"};
+
+}  // namespace
+
+std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
+                              std::string_view payload, std::uint64_t decompressedLength,
+                              std::string_view appName) {
+  return packRawWith({"--stub", stubPath().string()}, output, metadata, payload,
+                     decompressedLength, appName);
+}
+
+std::filesystem::path packRawForWindows(const std::filesystem::path& output,
+                                        std::string_view metadata, std::string_view payload,
+                                        std::uint64_t decompressedLength,
+                                        std::string_view appName) {
+  return packRawWith(kWindowsTarget, output, metadata, payload, decompressedLength, appName);
+}
+
+std::filesystem::path packFilesForWindows(const std::filesystem::path& output,
+                                          std::string_view metadata,
+                                          const std::vector<ArchiveFile>& files) {
+  std::string archive = makeArchive(files);
+  return packRawForWindows(output, metadata, xzCompress(archive), archive.size());
+}
+
+void writeTree(const std::filesystem::path& directory, const std::vector<ArchiveFile>& files) {
+  for (const auto& file : files) {
+    writeFile(directory / file.path, file.content);
+    if (file.mode & 0100) {
+      std::filesystem::permissions(directory / file.path, std::filesystem::perms::owner_exec,
+                                   std::filesystem::perm_options::add);
+    }
+  }
+}
+
+std::filesystem::path packRelease(const std::filesystem::path& release,
+                                  const std::filesystem::path& output,
+                                  const std::vector<std::string>& extraArgs) {
+  std::vector<std::string> args = {packerPath().string(), "pack", "--quiet", release.string(),
+                                   "-o", output.string()};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   auto result = runProcess(args);
   EXPECT_EQ(result.status, 0) << result.err;
   return output;

@@ -40,4 +40,23 @@ std::filesystem::path packRaw(const std::filesystem::path& output, std::string_v
 std::filesystem::path packFiles(const std::filesystem::path& output, std::string_view metadata,
                                 const std::vector<ArchiveFile>& files);
 
+// The same two for Windows: `--target windows-x86_64`, with the stub the
+// packer finds beside itself, as a user packs.
+std::filesystem::path packRawForWindows(const std::filesystem::path& output,
+                                        std::string_view metadata, std::string_view payload,
+                                        std::uint64_t decompressedLength,
+                                        std::string_view appName = {});
+std::filesystem::path packFilesForWindows(const std::filesystem::path& output,
+                                          std::string_view metadata,
+                                          const std::vector<ArchiveFile>& files);
+
+// Writes `files` below `directory`, as a release on disk.
+void writeTree(const std::filesystem::path& directory, const std::vector<ArchiveFile>& files);
+
+// Packs the release directory `release` (`wexlo pack`, plus `extraArgs`);
+// fails the test when the packer fails.
+std::filesystem::path packRelease(const std::filesystem::path& release,
+                                  const std::filesystem::path& output,
+                                  const std::vector<std::string>& extraArgs = {});
+
 }  // namespace wexlo::testing

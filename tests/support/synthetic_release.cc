@@ -6,8 +6,7 @@ namespace wexlo::testing {
 
 std::string fakeErlBinary() { return readFile(std::string(WEXLO_TEST_HELPERS_DIR) + "/fake_erl"); }
 
-std::vector<ArchiveFile> syntheticRelease(const std::string& appName,
-                                          const std::string& appVersion,
+std::vector<ArchiveFile> syntheticRelease(const std::string& appName, const std::string& appVersion,
                                           const std::string& ertsVersion, int libraryFiles,
                                           const std::string& cookie) {
   std::vector<ArchiveFile> files;
@@ -21,8 +20,8 @@ std::vector<ArchiveFile> syntheticRelease(const std::string& appName,
     for (int j = 0; j < length; ++j) {
       content.push_back(static_cast<char>("abcdefgh \n"[(seed >> (j % 16)) % 10]));
     }
-    files.push_back({dir + "/m" + std::to_string(i) + ".beam", content,
-                     i % 11 == 0 ? 0100755u : 0100644u});
+    files.push_back(
+        {dir + "/m" + std::to_string(i) + ".beam", content, i % 11 == 0 ? 0100755u : 0100644u});
   }
   std::string erts = "erts-" + ertsVersion;
   files.push_back({erts + "/bin/erl", fakeErlBinary(), 0100755});

@@ -15,10 +15,8 @@ std::string fakeErlBinary();
 // `libraryFiles` beam files in nested directories), erts-<v>/bin/erl (the
 // fake runtime), releases/COOKIE, releases/<v>/{start.boot,vm.args,sys.config}
 // and bin/<app>. Contents are deterministic.
-std::vector<ArchiveFile> syntheticRelease(const std::string& appName,
-                                          const std::string& appVersion,
-                                          const std::string& ertsVersion,
-                                          int libraryFiles = 300,
+std::vector<ArchiveFile> syntheticRelease(const std::string& appName, const std::string& appVersion,
+                                          const std::string& ertsVersion, int libraryFiles = 300,
                                           const std::string& cookie = "secret-cookie");
 
 }  // namespace wexlo::testing
