@@ -130,6 +130,36 @@ TEST_F(InstallRunTest, AFileThatCannotBeCreatedEndsTheRunWithItsFailure) {
   EXPECT_TRUE(fs::exists(install() / "lib/.wexlo"));  // entries before it stay
 }
 
+TEST_F(InstallRunTest, APayloadThatDoesNotDecodeLeavesNothingBehind) {
+  std::string archive = makeArchive(files_);
+  std::string payload = xzCompress(archive);
+  struct Case {
+    std::string payload;
+    std::uint64_t length;
+    std::string err;
+  };
+  for (const auto& c : std::vector<Case>{
+           {payload.substr(0, payload.size() - 1), archive.size(),
+            "error: XZ/LZMA Decode Failed: 7\nerror: ParseError\n"},
+           {payload, archive.size() - 1, "error: XZ/LZMA Decode Failed: 8\nerror: ParseError\n"},
+           {"not xz at all", archive.size(),
+            "error: XZ/LZMA Decode Failed: 5\nerror: ParseError\n"},
+           {xzCompress("ZELPB"), 5, "error: BadHeader\n"},
+       }) {
+    fs::remove_all(dir_ / "root");
+    launcher_ = packRaw(dir_ / "broken", metadata_, c.payload, c.length);
+    auto result = run();
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, c.err);
+    // Only the lock that serialises installs stays.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(install())) {
+      left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{".wexlo-install.lock"});
+  }
+}
+
 TEST_F(InstallRunTest, TwoLaunchersAtOnceBothFindACompleteInstall) {
   // A larger release widens the window in which the two could overlap.
   files_ = syntheticRelease("demo_app", "0.1.3", "17.1", 3000);
