@@ -59,10 +59,17 @@ std::filesystem::path packRawWith(const std::vector<std::string>& stubChoice,
   auto payloadFile = output.string() + ".payload.xz";
   writeFile(metadataFile, metadata);
   writeFile(payloadFile, payload);
-  std::vector<std::string> args = {packerPath().string(), "pack", "--quiet", "--metadata",
-                                   metadataFile, "--payload", payloadFile,
-                                   "--decompressed-length", std::to_string(decompressedLength),
-                                   "-o", output.string()};
+  std::vector<std::string> args = {packerPath().string(),
+                                   "pack",
+                                   "--quiet",
+                                   "--metadata",
+                                   metadataFile,
+                                   "--payload",
+                                   payloadFile,
+                                   "--decompressed-length",
+                                   std::to_string(decompressedLength),
+                                   "-o",
+                                   output.string()};
   args.insert(args.end(), stubChoice.begin(), stubChoice.end());
   if (!appName.empty()) {
     args.push_back("--app-name");
@@ -80,8 +87,8 @@ const std::vector<std::string> kWindowsTarget = {"--target", "windows-x86_64"};
 std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
                               std::string_view payload, std::uint64_t decompressedLength,
                               std::string_view appName) {
-  return packRawWith({"--stub", stubPath().string()}, output, metadata, payload,
-                     decompressedLength, appName);
+  return packRawWith({"--stub", stubPath().string()}, output, metadata, payload, decompressedLength,
+                     appName);
 }
 
 std::filesystem::path packRawForWindows(const std::filesystem::path& output,
@@ -111,8 +118,8 @@ void writeTree(const std::filesystem::path& directory, const std::vector<Archive
 std::filesystem::path packRelease(const std::filesystem::path& release,
                                   const std::filesystem::path& output,
                                   const std::vector<std::string>& extraArgs) {
-  std::vector<std::string> args = {packerPath().string(), "pack", "--quiet", release.string(),
-                                   "-o", output.string()};
+  std::vector<std::string> args = {packerPath().string(), "pack", "--quiet",
+                                   release.string(),      "-o",   output.string()};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   auto result = runProcess(args);
   EXPECT_EQ(result.status, 0) << result.err;

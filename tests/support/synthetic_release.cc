@@ -36,4 +36,27 @@ std::vector<ArchiveFile> syntheticRelease(const std::string& appName, const std:
   return files;
 }
 
+std::string fakeErlWindowsBinary() {
+  return readFile(std::string(WEXLO_TEST_HELPERS_DIR) + "/fake_erl.exe");
+}
+
+std::vector<ArchiveFile> syntheticWindowsRelease(const std::string& appName,
+                                                 const std::string& appVersion,
+                                                 const std::string& ertsVersion, int libraryFiles,
+                                                 const std::string& cookie) {
+  auto files = syntheticRelease(appName, appVersion, ertsVersion, libraryFiles, cookie);
+  for (auto& file : files) {
+    if (file.path == "erts-" + ertsVersion + "/bin/erl") {
+      file = {file.path + ".exe", fakeErlWindowsBinary(), 0100755};
+    } else if (file.path == "bin/" + appName) {
+      file = {file.path + ".bat", "@echo start\r\n", 0100644};
+    }
+  }
+  files.push_back({"releases/" + appVersion + "/" + appName + ".rel",
+                   "{release,{\"" + appName + "\",\"" + appVersion + "\"},{erts,\"" + ertsVersion +
+                       "\"},[]}.\n",
+                   0100644});
+  return files;
+}
+
 }  // namespace wexlo::testing

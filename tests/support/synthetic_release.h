@@ -19,4 +19,17 @@ std::vector<ArchiveFile> syntheticRelease(const std::string& appName, const std:
                                           const std::string& ertsVersion, int libraryFiles = 300,
                                           const std::string& cookie = "secret-cookie");
 
+// The fake runtime's Windows build (tests/fake_erl.exe, made by the
+// wexlo_fake_erl_windows target).
+std::string fakeErlWindowsBinary();
+
+// The same release for Windows: the fake runtime's Windows build as
+// erts-<v>/bin/erl.exe, bin/<app>.bat as the start script, and
+// releases/<v>/<app>.rel so that the packer can read the name.
+std::vector<ArchiveFile> syntheticWindowsRelease(const std::string& appName,
+                                                 const std::string& appVersion,
+                                                 const std::string& ertsVersion,
+                                                 int libraryFiles = 300,
+                                                 const std::string& cookie = "secret-cookie");
+
 }  // namespace wexlo::testing
