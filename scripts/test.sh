@@ -5,6 +5,16 @@ root=$(CDPATH= cd -- "$(dirname -- "$0")/.." && pwd)
 cd "$root"
 
 sh scripts/setup.sh
-cmake --preset ci >/dev/null
+
+# The Windows launcher stub comes first: the Linux build places it beside the
+# packer, and its black-box tests run it under Wine.
+sh scripts/build-liblzma-mingw.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+sh scripts/wine-prefix.sh
+
+cmake --preset ci -DWEXLO_WINDOWS_STUB="$root/build/windows/bin/wexlo-stub-windows-x86_64.exe" \
+  >/dev/null
 cmake --build --preset ci
 ctest --preset ci --timeout 600
+ctest --preset windows --timeout 600
