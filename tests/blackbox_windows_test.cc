@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -295,6 +296,10 @@ TEST_F(WindowsLauncherTest, TheOverrideIsFoundInAnyLetterCaseAndJoinedWithoutDou
       {"demo_app_Install_dir=" + value + "\\", value + "\\", value + "\\.wexlo\\" + kInstallName},
       {"DEMO_APP_INSTALL_DIR=" + forward + "/", forward + "/",
        forward + "/.wexlo\\" + kInstallName},
+      // Printed and used as WTF-8, with no code page in between.
+      {"DEMO_APP_INSTALL_DIR=" + windowsPath(dir_ / "\xc3\xbc dir \xe2\x82\xac"),
+       windowsPath(dir_ / "\xc3\xbc dir \xe2\x82\xac"),
+       windowsPath(dir_ / "\xc3\xbc dir \xe2\x82\xac") + "\\.wexlo\\" + kInstallName},
       // Empty still counts as set: the base directory is relative.
       {"DEMO_APP_INSTALL_DIR=", "", std::string(".wexlo\\") + kInstallName},
   };
@@ -311,6 +316,7 @@ TEST_F(WindowsLauncherTest, TheOverrideIsFoundInAnyLetterCaseAndJoinedWithoutDou
   EXPECT_TRUE(fs::is_directory(root() / ".wexlo"));
   EXPECT_TRUE(fs::is_directory(dir_ / ".wexlo"))
       << "the empty value's base, in the working directory";
+  EXPECT_TRUE(fs::is_directory(dir_ / "\xc3\xbc dir \xe2\x82\xac/.wexlo"));
   EXPECT_FALSE(fs::exists(dir_ / "appdata"));
 }
 
@@ -334,6 +340,8 @@ TEST_F(WindowsLauncherTest, TheRuntimeGetsAQuotedCommandLineThatSplitsBackIntoTh
       {"plain\\", "plain\\", "plain\\"},
       {"\"in \"\"doubled\"\" quotes\"", "in \"doubled\" quotes", "\"in \\\"doubled\\\" quotes\""},
       {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},
+      // A lone surrogate (WTF-8) survives the round trip through the launcher.
+      {"\xed\xa0\x80!", "\xed\xa0\x80!", "\xed\xa0\x80!"},
   };
   std::string typed, quoted;
   for (const auto& arg : user) {
@@ -346,8 +354,11 @@ TEST_F(WindowsLauncherTest, TheRuntimeGetsAQuotedCommandLineThatSplitsBackIntoTh
   const std::string install = override + "\\.wexlo\\" + kInstallName;
   const std::string release = install + "\\releases\\0.1.3";
   const std::vector<std::string> env = {"WEXLO_FAKE_ERL_RECORD=" + windowsPath(record()),
-                                        "DEMO_APP_INSTALL_DIR=" + override, "release_root=old",
-                                        "=Z:=Z:\\tmp", "KEEP=me"};
+                                        "DEMO_APP_INSTALL_DIR=" + override,
+                                        "release_root=old",
+                                        "=Z:=Z:\\tmp",
+                                        "KEEP=me",
+                                        "LONE=\xed\xb0\x80"};
   auto run = start(typed, env);
   ASSERT_EQ(run.exitCode, 0u) << run.result.err;
   EXPECT_EQ(run.result.err, "");
@@ -393,6 +404,7 @@ TEST_F(WindowsLauncherTest, TheRuntimeGetsAQuotedCommandLineThatSplitsBackIntoTh
                                           "release_root=" + install,
                                           "=Z:=Z:\\tmp",
                                           "KEEP=me",
+                                          "LONE=\xed\xb0\x80",
                                           "_IS_TTY=0",
                                           "RELEASE_SYS_CONFIG=" + release + "\\sys",
                                           "__WEXLO=1",
@@ -409,6 +421,28 @@ TEST_F(WindowsLauncherTest, TheRuntimesExitCodeEndsTheLauncherWithItsLowByte) {
                              "WEXLO_FAKE_ERL_EXIT=" + std::to_string(code)});
     EXPECT_EQ(result.exitCode, expected) << code << ": " << result.result.err;
     EXPECT_EQ(result.result.err, "") << code;
+  }
+}
+
+TEST_F(WindowsLauncherTest, ARuntimeThatCannotStartEndsTheRunWithItsFailure) {
+  ASSERT_EQ(run().status, 0);
+  const fs::path erl = install() / "erts-17.1/bin/erl.exe";
+  struct Case {
+    std::string what;
+    std::function<void()> damage;
+    std::string failure;
+  };
+  const std::vector<Case> cases = {
+      {"missing", [&] { fs::remove(erl); }, "FileNotFound"},
+      {"not a program", [&] { writeFile(erl, "not a program"); }, "InvalidExe"},
+      {"a directory", [&] { fs::create_directory(erl); }, "FileNotFound"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(erl);
+    c.damage();
+    auto result = run();
+    EXPECT_EQ(result.status, 1) << c.what;
+    EXPECT_EQ(result.err, "error: " + c.failure + "\n") << c.what;
   }
 }
 

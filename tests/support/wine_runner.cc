@@ -74,8 +74,10 @@ Wine::Wine(std::filesystem::path prefix) : prefix_(std::move(prefix)) {
 
 std::vector<std::string> Wine::linuxEnvironment(const std::vector<std::string>& extra) const {
   // No DISPLAY: no window system, so nothing but the program's own output.
+  // A UTF-8 locale: Wine converts Windows file names to Linux ones in the
+  // locale's character set, and fails on names outside it.
   std::vector<std::string> env = {"WINEPREFIX=" + prefix_.string(), "WINEDEBUG=-all",
-                                  "WINEDLLOVERRIDES=mscoree,mshtml="};
+                                  "WINEDLLOVERRIDES=mscoree,mshtml=", "LANG=C.UTF-8"};
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
