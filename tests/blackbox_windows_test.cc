@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -486,24 +487,33 @@ TEST_F(WindowsLauncherTest, AnOlderInstallIsRemovedWithALogLine) {
   EXPECT_TRUE(fs::exists(root() / ".wexlo/other_app_erts-17.1_0.0.1/_metadata.json"));
 }
 
-TEST_F(WindowsLauncherTest, TwoLaunchersAtOnceBothFindACompleteInstall) {
-  // Packed in raw mode, and larger, which widens the window in which the two
-  // could overlap.
+TEST_F(WindowsLauncherTest, ASecondLauncherDuringTheFirstInstallWaitsAndDoesNotUnpackAgain) {
+  // The second launcher starts halfway through the first one's unpacking.
+  // Were it to unpack too, it would reach erts-17.1/bin/erl.exe (late in the
+  // archive) while the first one's runtime is running from that file, which
+  // Windows refuses to overwrite (FileBusy). Packed in raw mode.
   auto files = syntheticWindowsRelease("demo_app", "0.1.3", "17.1", 3000);
+  ASSERT_TRUE(files.at(1).path.starts_with("lib/") && files.at(1500).path.starts_with("lib/"));
   auto launcher =
       packFilesForWindows(dir_ / "large.exe", metadataText("demo_app", "0.1.3", "17.1"), files);
-  ProcessResult first, second;
-  auto go = [&](ProcessResult& result, const std::string& recordName) {
-    result = wine().run(launcher, {},
-                        {{"DEMO_APP_INSTALL_DIR=" + windowsPath(root()),
-                          "WEXLO_FAKE_ERL_RECORD=" + windowsPath(dir_ / recordName)},
-                         std::nullopt,
-                         dir_.path()});
+  auto go = [&](const std::string& recordName, const std::string& sleep) {
+    return wine().run(launcher, {},
+                      {{"DEMO_APP_INSTALL_DIR=" + windowsPath(root()),
+                        "WEXLO_FAKE_ERL_RECORD=" + windowsPath(dir_ / recordName),
+                        "WEXLO_FAKE_ERL_SLEEP_MS=" + sleep},
+                       std::nullopt,
+                       dir_.path()});
   };
-  std::thread a(go, std::ref(first), "record-a");
-  std::thread b(go, std::ref(second), "record-b");
+  ProcessResult first;
+  std::thread a([&] { first = go("record-a", "3000"); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(install() / files[1500].path) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const bool midway = !fs::exists(install() / "_metadata.json");
+  ProcessResult second = go("record-b", "0");
   a.join();
-  b.join();
+  ASSERT_TRUE(midway) << "the first launcher finished unpacking before the second started";
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(first.err + second.err, "");

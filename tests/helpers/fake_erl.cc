@@ -7,6 +7,8 @@
 //   WEXLO_FAKE_ERL_STDOUT      bytes to write to standard output
 //   WEXLO_FAKE_ERL_STDERR      bytes to write to standard error
 //   WEXLO_FAKE_ERL_SIGNAL      (POSIX) raise this signal instead of exiting
+//   WEXLO_FAKE_ERL_SLEEP_MS    stay alive this long after recording (a runtime
+//                              still running while another launcher starts)
 //   WEXLO_FAKE_ERL_EXIT        exit status (decimal, default 0)
 //
 // Record format: one line per item, "<kind>\t<hex of the bytes>\n", so that
@@ -18,6 +20,7 @@
 // This program deliberately uses none of the project's own code, so that a
 // fault there cannot hide itself in what the tests read back.
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -182,6 +186,10 @@ int run(std::string& record) {
                    std::strerror(errno));
       return kRecordFailed;
     }
+  }
+
+  if (long milliseconds = parseNumber(control("WEXLO_FAKE_ERL_SLEEP_MS")); milliseconds > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
   if (toStdout) writeAll(stdout, *toStdout);
