@@ -104,9 +104,18 @@ int wmain(int argc, wchar_t** argv) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child{};
-  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &child)) {
-    return failed("CreateProcessW failed");
+  // Wine 8 now and then fails a start with an internal error that a second
+  // attempt does not meet; the program under test has not run at that point.
+  for (int attempt = 1;; ++attempt) {
+    std::wstring line = commandLine;  // CreateProcessW may write into it
+    if (CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &child)) {
+      break;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3) {
+      return failed("CreateProcessW failed");
+    }
+    Sleep(100);
   }
   CloseHandle(child.hThread);
   DWORD exitCode = 0;
