@@ -6,6 +6,9 @@ cd "$root"
 
 sh scripts/setup.sh
 
+# Every C++ source is clang-formatted.
+git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
+
 # The Windows launcher stub comes first: the Linux build places it beside the
 # packer, and its black-box tests run it under Wine.
 sh scripts/build-liblzma-mingw.sh

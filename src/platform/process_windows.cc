@@ -2,11 +2,11 @@
 #include <vector>
 
 #include "platform/command_line.h"
-#include "platform/windows_command_line.h"
 #include "platform/environment_block.h"
 #include "platform/environment_windows.h"
 #include "platform/process.h"
 #include "platform/win32_util_windows.h"
+#include "platform/windows_command_line.h"
 
 namespace wexlo {
 
