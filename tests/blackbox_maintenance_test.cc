@@ -11,15 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kBlock[] =
-    "[!] We could not install this application to the default directory.\n"
-    "[!] This may be due to a permission error.\n"
-    "[!] Please override the default demo_app install directory using the "
-    "`DEMO_APP_INSTALL_DIR` environment variable.\n"
-    "[!] On Linux or MacOS you can run the command: `export "
-    "DEMO_APP_INSTALL_DIR=/some/other/path`\n"
-    "[!] On Windows you can use: `SET DEMO_APP_INSTALL_DIR=D:\\some\\other\\path`\n";
-
 class MaintenanceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,7 +40,7 @@ TEST_F(MaintenanceTest, NoRootForTheBaseDirectoryGivesTheFailureBlock) {
   auto result = run({"maintenance", "directory"}, {"PATH=/usr/bin"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, kBlock);
+  EXPECT_EQ(result.err, kDemoAppLocationFailure);
 }
 
 TEST_F(MaintenanceTest, BaseDirectoryBelowARegularFileGivesNoticeThenBlock) {
@@ -61,7 +52,7 @@ TEST_F(MaintenanceTest, BaseDirectoryBelowARegularFileGivesNoticeThenBlock) {
             "[i] Install path is being overridden using `DEMO_APP_INSTALL_DIR`\n"
             "[i] New install path is: " +
                 value + "\n");
-  EXPECT_EQ(result.err, kBlock);
+  EXPECT_EQ(result.err, kDemoAppLocationFailure);
 }
 
 TEST_F(MaintenanceTest, DirectoryPrintsTheInstallPathAndCreatesOnlyTheBase) {

@@ -31,15 +31,6 @@ constexpr bool kHaveWindowsStub = false;
 constexpr char kWinePrefix[] = "";
 #endif
 
-constexpr char kBlock[] =
-    "[!] We could not install this application to the default directory.\n"
-    "[!] This may be due to a permission error.\n"
-    "[!] Please override the default demo_app install directory using the "
-    "`DEMO_APP_INSTALL_DIR` environment variable.\n"
-    "[!] On Linux or MacOS you can run the command: `export "
-    "DEMO_APP_INSTALL_DIR=/some/other/path`\n"
-    "[!] On Windows you can use: `SET DEMO_APP_INSTALL_DIR=D:\\some\\other\\path`\n";
-
 constexpr char kInstallName[] = "demo_app_erts-17.1_0.1.3";
 
 fs::path winePrefix() {
@@ -266,7 +257,7 @@ TEST_F(WindowsLauncherTest, NoApplicationDataDirectoryGivesTheFailureBlock) {
   auto none = start("maintenance directory", {"KEEP=1"});
   EXPECT_EQ(none.exitCode, 1u);
   EXPECT_EQ(none.result.out, "");
-  EXPECT_EQ(none.result.err, kBlock);
+  EXPECT_EQ(none.result.err, kDemoAppLocationFailure);
 
   auto appData = start("maintenance directory", {"APPDATA=" + windowsPath(dir_ / "app data")});
   EXPECT_EQ(appData.exitCode, 0u) << appData.result.err;
@@ -280,7 +271,7 @@ TEST_F(WindowsLauncherTest, AnOverrideBelowARegularFileGivesTheNoticeThenTheBloc
   auto result = run({"maintenance", "directory"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, notice());
-  EXPECT_EQ(result.err, kBlock);
+  EXPECT_EQ(result.err, kDemoAppLocationFailure);
 }
 
 TEST_F(WindowsLauncherTest, TheOverrideIsFoundInAnyLetterCaseAndJoinedWithoutDoubleSeparators) {

@@ -11,6 +11,16 @@
 
 namespace wexlo::testing {
 
+// What a launcher of "demo_app" prints when it has nowhere to install.
+inline constexpr char kDemoAppLocationFailure[] =
+    "[!] We could not install this application to the default directory.\n"
+    "[!] This may be due to a permission error.\n"
+    "[!] Please override the default demo_app install directory using the "
+    "`DEMO_APP_INSTALL_DIR` environment variable.\n"
+    "[!] On Linux or MacOS you can run the command: `export "
+    "DEMO_APP_INSTALL_DIR=/some/other/path`\n"
+    "[!] On Windows you can use: `SET DEMO_APP_INSTALL_DIR=D:\\some\\other\\path`\n";
+
 struct ArchiveFile {
   std::string path;
   std::string content;
