@@ -21,3 +21,8 @@ cmake --preset ci -DWEXLO_WINDOWS_STUB="$root/build/windows/bin/wexlo-stub-windo
 cmake --build --preset ci
 ctest --preset ci --timeout 600
 ctest --preset windows --timeout 600
+
+# The same tests once more with AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan --timeout 600
