@@ -23,7 +23,8 @@ export DEMO_APP_INSTALL_DIR="$work/installs"
 # The release's start script would otherwise start the distribution daemon.
 export RELEASE_DISTRIBUTION=none
 ls -l "$work/demo_app" | awk '{print "launcher size: " $5 " bytes"}'
+# One --prepare per command: a single one would apply to all three.
 hyperfine --warmup 2 --runs 20 \
-  --command-name "release start script (baseline)" "$release/bin/demo_app start" \
-  --command-name "launcher, warm" "$work/demo_app Ada" \
+  --command-name "release start script (baseline)" --prepare true "$release/bin/demo_app start" \
+  --command-name "launcher, warm" --prepare true "$work/demo_app Ada" \
   --command-name "launcher, cold (unpacks)" --prepare "rm -rf $work/installs" "$work/demo_app Ada"
