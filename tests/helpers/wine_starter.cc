@@ -2,9 +2,9 @@
 // which `wine program args...` cannot do: Wine quotes the arguments itself,
 // replaces some variables and adds its own. Windows tests run it under Wine.
 //
-//   wine_starter.exe SPEC
+//   wine_starter.exe REQUEST
 //
-// SPEC is a file of lines "<kind>\t<hex of the bytes>\n" (as in fake_erl's
+// REQUEST is a file of lines "<kind>\t<hex of the bytes>\n" (as in fake_erl's
 // record): "app" the program's path, "cmdline" the command line, "env" one
 // environment entry (repeated, in block order; none gives an empty block),
 // all three as UTF-16LE units; "status" a path (UTF-8) to write the child's
@@ -66,18 +66,18 @@ int failed(const char* what) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) return failed("usage: wine_starter.exe SPEC");
-  std::ifstream specFile(argv[1], std::ios::binary);
-  if (!specFile) return failed("cannot open the spec");
+  if (argc != 2) return failed("usage: wine_starter.exe REQUEST");
+  std::ifstream requestFile(argv[1], std::ios::binary);
+  if (!requestFile) return failed("cannot open the request");
 
   std::wstring application, commandLine, block;
   std::string statusPath;
   std::string line;
-  while (std::getline(specFile, line)) {
+  while (std::getline(requestFile, line)) {
     std::size_t tab = line.find('\t');
     std::string bytes;
     if (tab == std::string::npos || !unhex(line.substr(tab + 1), bytes)) {
-      return failed("malformed spec line");
+      return failed("malformed request line");
     }
     std::string kind = line.substr(0, tab);
     if (kind == "app") {
@@ -90,7 +90,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (kind == "status") {
       statusPath = bytes;
     } else {
-      return failed("unknown spec kind");
+      return failed("unknown request kind");
     }
   }
   // The block ends with an empty entry; an empty block is two NULs.

@@ -20,7 +20,7 @@ std::string hex(std::string_view bytes) {
   return out;
 }
 
-// One starter spec line holding `text` as UTF-16LE units.
+// One starter request line holding `text` as UTF-16LE units.
 std::string unitsLine(std::string_view kind, std::string_view text) {
   auto units = wtf8ToWtf16(text);
   EXPECT_TRUE(units) << "not WTF-8: " << text;
@@ -109,16 +109,16 @@ ProcessResult Wine::runInTerminal(const std::filesystem::path& program,
 ExactRun Wine::start(const std::filesystem::path& program, std::string_view commandLine,
                      const std::vector<std::string>& environment,
                      const ProcessOptions& options) const {
-  const std::filesystem::path spec = scratch_ / "start.spec";
+  const std::filesystem::path request = scratch_ / "start.request";
   const std::filesystem::path status = scratch_ / "status";
   std::filesystem::remove(status);
   std::string text = unitsLine("app", windowsPath(program)) + unitsLine("cmdline", commandLine);
   for (const auto& entry : environment) text += unitsLine("env", entry);
   text += "status\t" + hex(windowsPath(status)) + "\n";
-  writeFile(spec, text);
+  writeFile(request, text);
 
   ExactRun run;
-  run.result = this->run(wineStarterPath(), {windowsPath(spec)},
+  run.result = this->run(wineStarterPath(), {windowsPath(request)},
                          {{}, options.input, options.workingDirectory});
   std::string code = readFile(status);
   std::uint32_t value = 0;
