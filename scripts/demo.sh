@@ -14,14 +14,15 @@ release=$(sh scripts/build-demo-release.sh)
 mkdir -p build/demo
 build/release/bin/wexlo pack "$release" -o build/demo/demo_app
 
-# A private install location, so the demo leaves the user's own alone.
-export DEMO_APP_INSTALL_DIR="$root/build/demo/installs"
-rm -rf "$DEMO_APP_INSTALL_DIR"
+# A private data directory, so the demo leaves the user's own installs alone.
+unset APPDATA
+export XDG_DATA_HOME="$root/build/demo/data"
+rm -rf "$XDG_DATA_HOME"
 
 step() { printf '\n$ %s\n' "$*"; }
-step build/demo/demo_app Ada "Grace Hopper"
+step "build/demo/demo_app Ada 'Grace Hopper'   # the first run unpacks, silently"
 build/demo/demo_app Ada "Grace Hopper"
-step build/demo/demo_app --echo "two words" '' 'a "quoted" one'
+step "build/demo/demo_app --echo 'two words' '' 'a \"quoted\" one'"
 build/demo/demo_app --echo "two words" '' 'a "quoted" one'
 step build/demo/demo_app --exit 3
 status=0
