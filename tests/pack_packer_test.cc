@@ -137,6 +137,7 @@ TEST_F(PackerTest, SameInputsGiveTheSameBytesWhateverTheThreadCount) {
 }
 
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {
+  write(release_ / "erts-13.1.5/bin/erl.exe", "MZ");
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
   ASSERT_TRUE(packRelease(windows));
@@ -168,6 +169,18 @@ TEST_F(PackerTest, ChoosesAndChecksTheStub) {
     EXPECT_NE(packed.error().message.find(c.expected), std::string::npos) << packed.error().message;
     EXPECT_FALSE(fs::exists(out_ / "bad"));
   }
+}
+
+TEST_F(PackerTest, RefusesAReleaseWithoutTheTargetsRuntime) {
+  auto windows = options(out_ / "demo.exe");
+  windows.stub.target = "windows-x86_64";
+  auto packed = packRelease(windows);
+  ASSERT_FALSE(packed);
+  EXPECT_NE(packed.error().message.find("erl.exe' is missing (build the release on Windows)"),
+            std::string::npos)
+      << packed.error().message;
+  EXPECT_FALSE(fs::exists(out_ / "demo.exe"));
+  EXPECT_TRUE(packRelease(options(out_ / "demo")));
 }
 
 TEST_F(PackerTest, FailuresLeaveNoOutputBehind) {

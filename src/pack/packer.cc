@@ -36,6 +36,18 @@ std::string renderPackOptions(const PackOptions& options, std::string_view targe
   return text;
 }
 
+// A release built for another operating system would pack and unpack fine,
+// then fail to start on every user's machine.
+PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const Release& release,
+                                 std::string_view target) {
+  const bool windows = target == "windows-x86_64";
+  const std::filesystem::path runtime =
+      directory / ("erts-" + release.ertsVersion) / "bin" / (windows ? "erl.exe" : "erl");
+  if (std::filesystem::is_regular_file(runtime)) return {};
+  return packError("release has no runtime for " + std::string(target) + ": '" + runtime.string() +
+                   "' is missing (build the release on " + (windows ? "Windows" : "Linux") + ")");
+}
+
 PackResult<void> packRelease(const PackOptions& options) {
   auto release = readRelease(options.releaseDirectory, options.overrides);
   if (!release) return std::unexpected(release.error());
@@ -47,6 +59,9 @@ PackResult<void> packRelease(const PackOptions& options) {
   }
   auto stub = loadStub(options.stub);
   if (!stub) return std::unexpected(stub.error());
+  if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
+      !runtime)
+    return runtime;
 
   auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("reading", done, total);
