@@ -24,7 +24,6 @@ defmodule DemoApp.CLI do
     --help        print this text
   """
 
-  @spec main([String.t()]) :: non_neg_integer()
   def main(["--help" | _]), do: usage()
   def main(["-h" | _]), do: usage()
 
@@ -91,7 +90,6 @@ defmodule DemoApp.CLI do
   is not valid UTF-8 arrives as the decoder's error tuple (the text decoded
   so far and the undecoded rest), so its bytes are put back together.
   """
-  @spec argument_bytes(charlist() | tuple()) :: binary()
   def argument_bytes(arg) when is_list(arg), do: :unicode.characters_to_binary(arg)
 
   def argument_bytes({tag, decoded, rest}) when tag in [:error, :incomplete],
@@ -102,7 +100,6 @@ defmodule DemoApp.CLI do
   stays, a backslash doubles, anything else becomes `\\u{HEX}` of its code
   point (or `\\x{HEX}` of the byte when the text is not valid UTF-8).
   """
-  @spec escape(String.t()) :: String.t()
   def escape(text), do: escape(text, [])
 
   defp escape(<<>>, acc), do: acc |> Enum.reverse() |> IO.iodata_to_binary()
