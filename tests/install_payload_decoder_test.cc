@@ -6,22 +6,14 @@
 #include <vector>
 
 #include "install/payload_decoder.h"
+#include "support/sample_data.h"
 
 namespace wexlo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Text-like input that compresses but is not trivial.
-Bytes sampleArchive(std::size_t size) {
-  Bytes bytes(size);
-  std::uint32_t state = 12345;
-  for (auto& byte : bytes) {
-    state = state * 1103515245 + 12345;
-    byte = static_cast<std::uint8_t>('a' + (state >> 16) % 13);
-  }
-  return bytes;
-}
+Bytes sampleArchive(std::size_t size) { return testing::sampleText(size, 12345, 13); }
 
 Bytes encode(const Bytes& input, lzma_check check, bool withBcj = false,
              std::uint32_t dictSize = 1 << 20) {

@@ -5,21 +5,14 @@
 
 #include "install/payload_decoder.h"
 #include "pack/xz_encoder.h"
+#include "support/sample_data.h"
 
 namespace wexlo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes sampleArchive(std::size_t size) {
-  Bytes bytes(size);
-  std::uint32_t state = 777;
-  for (auto& byte : bytes) {
-    state = state * 1103515245 + 12345;
-    byte = static_cast<std::uint8_t>('a' + (state >> 16) % 17);
-  }
-  return bytes;
-}
+Bytes sampleArchive(std::size_t size) { return testing::sampleText(size, 777, 17); }
 
 const Bytes kArchive = sampleArchive(300000);
 
