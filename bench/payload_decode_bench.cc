@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "install/payload_decoder.h"
+#include "format/payload_decoder.h"
 #include "pack/xz_encoder.h"
 
 namespace {

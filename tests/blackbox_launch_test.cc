@@ -7,6 +7,7 @@
 
 #include "support/fake_erl_record.h"
 #include "support/launcher_kit.h"
+#include "support/runtime_arguments.h"
 #include "support/synthetic_release.h"
 
 namespace wexlo::testing {
@@ -46,27 +47,7 @@ TEST_F(LaunchTest, TheRuntimeGetsTheFixedArgumentsThenTheUsersUnchanged) {
   ASSERT_TRUE(seen) << seen.error();
   std::string install = (base() / "demo_app_erts-17.1_0.1.3").string();
   std::string release = install + "/releases/0.1.3";
-  std::vector<std::string> expected = {install + "/erts-17.1/bin/erl",
-                                       "-elixir",
-                                       "ansi_enabled",
-                                       "true",
-                                       "-noshell",
-                                       "-s",
-                                       "elixir",
-                                       "start_cli",
-                                       "-mode embedded",
-                                       "-setcookie",
-                                       "secret-cookie",
-                                       "-boot",
-                                       release + "/start",
-                                       "-boot_var",
-                                       "RELEASE_LIB",
-                                       install + "/lib",
-                                       "-args_file",
-                                       release + "/vm.args",
-                                       "-config",
-                                       release + "/sys.config",
-                                       "-extra"};
+  auto expected = expectedRuntimeArguments(install, "17.1", "0.1.3", "secret-cookie");
   expected.insert(expected.end(), user.begin(), user.end());
   EXPECT_EQ(seen->args, expected);
   EXPECT_EQ(seen->workingDirectory, dir_.path().string());

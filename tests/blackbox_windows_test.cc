@@ -15,6 +15,7 @@
 
 #include "support/fake_erl_record.h"
 #include "support/launcher_kit.h"
+#include "support/runtime_arguments.h"
 #include "support/synthetic_release.h"
 #include "support/wine_runner.h"
 
@@ -365,27 +366,7 @@ TEST_F(WindowsLauncherTest, TheRuntimeGetsAQuotedCommandLineThatSplitsBackIntoTh
                 " -args_file " + q(release + "\\vm.args") + " -config " +
                 q(release + "\\sys.config") + " -extra" + quoted);
 
-  std::vector<std::string> expectedArgs = {install + "\\erts-17.1\\bin\\erl.exe",
-                                           "-elixir",
-                                           "ansi_enabled",
-                                           "true",
-                                           "-noshell",
-                                           "-s",
-                                           "elixir",
-                                           "start_cli",
-                                           "-mode embedded",
-                                           "-setcookie",
-                                           "secret-cookie",
-                                           "-boot",
-                                           release + "\\start",
-                                           "-boot_var",
-                                           "RELEASE_LIB",
-                                           install + "\\lib",
-                                           "-args_file",
-                                           release + "\\vm.args",
-                                           "-config",
-                                           release + "\\sys.config",
-                                           "-extra"};
+  auto expectedArgs = expectedRuntimeArguments(install, "17.1", "0.1.3", "secret-cookie", '\\');
   for (const auto& arg : user) expectedArgs.push_back(arg.value);
   EXPECT_EQ(seen.args, expectedArgs);
 

@@ -35,28 +35,27 @@ struct ColourCase {
   const char* name;
   std::vector<EnvironmentVariable> environment;
   bool escapeCodes;
-  std::optional<std::uint16_t> attributes;
+  bool styleAttributes;
   std::string expected;
 };
 
 TEST(ErrorLog, ColourModes) {
   const std::string plain = "error: FileNotFound\n";
   const std::string escaped = "\x1b[31m\x1b[1merror\x1b[0m\x1b[2m\x1b[1m: \x1b[0mFileNotFound\n";
-  const std::string attributed =
-      "<attr 4><attr 15>error<attr 7><attr 8><attr 15>: <attr 7>FileNotFound\n";
+  const std::string attributed = "<red><bold>error<reset><dim><bold>: <reset>FileNotFound\n";
   std::vector<ColourCase> cases = {
-      {"redirected", {}, false, std::nullopt, plain},
-      {"terminal", {}, true, std::nullopt, escaped},
-      {"forced when redirected", {{"CLICOLOR_FORCE", ""}}, false, std::nullopt, escaped},
-      {"no colour wins", {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", ""}}, true, std::nullopt, plain},
-      {"lower-case name", {{"no_color", "1"}}, true, std::nullopt, plain},
-      {"old console", {}, false, 7, attributed},
-      {"escape codes before attributes", {}, true, 7, escaped},
+      {"redirected", {}, false, false, plain},
+      {"terminal", {}, true, false, escaped},
+      {"forced when redirected", {{"CLICOLOR_FORCE", ""}}, false, false, escaped},
+      {"no colour wins", {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", ""}}, true, false, plain},
+      {"lower-case name", {{"no_color", "1"}}, true, false, plain},
+      {"old console", {}, false, true, attributed},
+      {"escape codes before attributes", {}, true, true, escaped},
   };
   for (const auto& c : cases) {
     FakeConsole console;
     console.escapeCodes = c.escapeCodes;
-    console.attributes = c.attributes;
+    console.styleAttributes = c.styleAttributes;
     Environment environment = Environment::fromEntries(c.environment, exactNameEquals);
     ErrorLog log(console, environment);
     log.logFailure(Failure::FileNotFound);

@@ -168,7 +168,7 @@ TEST_F(Cleanup, ADeletionFailureEndsTheCleanup) {
   install("b", "0.1.1");
   install("c", "0.1.2");
   install("current", "1.0.0");
-  fs.failOn("deleteTree", dir("b"), Failure::AccessDenied);
+  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b"), Failure::AccessDenied);
   auto result = run("current");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), Failure::AccessDenied);
@@ -181,21 +181,21 @@ TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {
   install("current", "1.0.0");
   install("old", "0.1.0");
 
-  fs.failOn("listDirectory", kBase, Failure::AccessDenied);
+  fs.failOn(testing::FakeFileSystem::Op::ListDirectory, kBase, Failure::AccessDenied);
   EXPECT_EQ(run("current").error(), Failure::AccessDenied);
   EXPECT_FALSE(wasRead("current"));
 
   fs = {};
   install("current", "1.0.0");
   install("old", "0.1.0");
-  fs.failOn("readAll", dir("current/_metadata.json"), Failure::StreamTooLong);
+  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("current/_metadata.json"), Failure::StreamTooLong);
   EXPECT_EQ(run("current").error(), Failure::StreamTooLong);
 
   fs = {};
   install("a_unreadable", "0.0.1");
   install("current", "1.0.0");
   install("old", "0.1.0");
-  fs.failOn("readAll", dir("a_unreadable/_metadata.json"), Failure::ReadFailed);
+  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("a_unreadable/_metadata.json"), Failure::ReadFailed);
   EXPECT_EQ(run("current").error(), Failure::ReadFailed);
   EXPECT_EQ(remaining(), (Names{"a_unreadable", "current", "old"}));
   EXPECT_EQ(console.err, "");

@@ -97,7 +97,7 @@ TEST_F(InstallTest, AnInterruptedInstallIsRewrittenAndExtraFilesStay) {
 }
 
 TEST_F(InstallTest, AnUnexpectedMarkerTestEndsTheRunQuietly) {
-  fs_.failOn("checkExists", kMarker, Failure::AccessDenied);
+  fs_.failOn(FakeFileSystem::Op::CheckExists, kMarker, Failure::AccessDenied);
   ASSERT_EQ(install(testing::makeArchive({{"x", "y"}})).value(), InstallOutcome::EndRunQuietly);
   EXPECT_EQ(console_.err,
             "error: We failed to open the destination directory with an unexpected error: "
@@ -152,7 +152,8 @@ TEST_F(InstallTest, OverrunningEntriesAreCorruptedDataBeforeTheyAreWritten) {
 
 TEST_F(InstallTest, DirectoryFailuresOtherThanAlreadyExistingEndTheInstall) {
   fs_.addDirectory(std::string(kInstall) + "/lib");
-  fs_.failOn("makeDirectory", std::string(kInstall) + "/lib/a", Failure::NoSpaceLeft);
+  fs_.failOn(FakeFileSystem::Op::MakeDirectory, std::string(kInstall) + "/lib/a",
+             Failure::NoSpaceLeft);
   EXPECT_EQ(install(testing::makeArchive({{"lib/x", "1"}, {"lib/a/y", "2"}})).error(),
             Failure::NoSpaceLeft);
   EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/x"), "1");
@@ -160,7 +161,7 @@ TEST_F(InstallTest, DirectoryFailuresOtherThanAlreadyExistingEndTheInstall) {
 }
 
 TEST_F(InstallTest, AFailedMarkerWriteLeavesTheTreeForTheNextRun) {
-  fs_.failOn("writeFile", kMarker, Failure::NoSpaceLeft);
+  fs_.failOn(FakeFileSystem::Op::WriteFile, kMarker, Failure::NoSpaceLeft);
   EXPECT_EQ(install(testing::makeArchive({{"x", "y"}})).error(), Failure::NoSpaceLeft);
   EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "y");
   EXPECT_FALSE(fs_.exists(kMarker));

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "embed/footer.h"
-#include "install/payload_decoder.h"
+#include "format/footer.h"
+#include "format/payload_decoder.h"
 #include "pack/inspect.h"
 #include "pack/packer.h"
 #include "pack/release_archive.h"

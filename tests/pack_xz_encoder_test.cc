@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "install/payload_decoder.h"
+#include "format/payload_decoder.h"
 #include "pack/xz_encoder.h"
 #include "support/sample_data.h"
 

@@ -117,11 +117,11 @@ TEST_F(ExecFailureTest, RefusedStartsGiveTheirFailureNames) {
        Failure::InvalidExe},
   };
   for (const auto& [program, failure] : cases) {
-    auto result = realProcess().runToCompletion(program, {program}, Environment());
+    auto result = realProcess().handOver(program, {program}, Environment());
     ASSERT_FALSE(result.has_value()) << program;
     EXPECT_EQ(failureName(result.error()), failureName(failure)) << program;
   }
-  EXPECT_EQ(realProcess().runToCompletion("/bin/sh", {"sh", std::string("a\0b", 3)}, Environment()),
+  EXPECT_EQ(realProcess().handOver("/bin/sh", {"sh", std::string("a\0b", 3)}, Environment()),
             fail(Failure::InvalidCharacter));
 }
 
@@ -131,7 +131,7 @@ TEST(PosixProcess, ExecPassesArgumentsAndEnvironment) {
   if (child == 0) {
     Environment environment;
     environment.set("WEXLO_X", "a b");
-    realProcess().runToCompletion(
+    (void)realProcess().handOver(
         "/bin/sh", {"sh", "-c", "test \"$WEXLO_X|$0|$1\" = 'a b|first|' && exit 7", "first", ""},
         environment);
     _exit(99);

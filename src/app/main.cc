@@ -1,5 +1,5 @@
 #include "app/run.h"
-#include "embed/stub_marker.h"
+#include "format/stub_marker.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "app/run.h"
 
 #include "console/message.h"
-#include "embed/footer.h"
+#include "embed/own_build.h"
 #include "install/cleanup.h"
 #include "install/install.h"
 #include "install/location.h"
@@ -14,13 +14,6 @@ namespace wexlo {
 namespace {
 
 constexpr int kFailedRun = 1;
-
-// Everything a run works out before it decides what to do.
-struct Located {
-  std::string baseDirectory;
-  std::string installDirectory;
-  std::string metadataPath;
-};
 
 class Run {
  public:
@@ -38,15 +31,14 @@ class Run {
     auto self = p_.process.selfExecutablePath();
     if (!self) return failed(self.error());
 
-    auto image = p_.fs.mapReadOnly(*self);
-    if (!image) return failed(image.error());
-    auto build = locateEmbeddedBuild((*image)->bytes());
-    if (!build) return reportMissingBuild(build.error());
+    auto own = mapOwnBuild(p_.fs, *self);
+    if (!own) return reportMissingBuild(own.error());
+    const EmbeddedBuild& build = own->build;
 
-    auto metadata = parseBuildMetadata(build->metadataText, log_);
+    auto metadata = parseBuildMetadata(build.metadataText, log_);
     if (!metadata) return kFailedRun;
 
-    std::string_view appName = build->appName;
+    std::string_view appName = build.appName;
     auto base = resolveBaseDirectory(p_.console, environment_, p_.process, appName);
     if (!base) return locationFailed(base.error(), appName);
     auto install = resolveInstallDirectory(
@@ -55,17 +47,19 @@ class Run {
       reportInstallLocationFailure(p_.console, appName);
       return kFailedRun;
     }
-    std::string metadataPath = joinPath({*install, "_metadata.json"});
+    std::string metadataPath = joinPath({*install, kInstallMarkerName});
 
     if (isMaintenanceRun(*arguments)) {
-      auto status = runMaintenance(p_.fs, p_.console, *arguments, *install, build->metadataText);
+      auto status = runMaintenance(p_.fs, p_.console, *arguments, *install, build.metadataText);
       return status ? *status : failed(status.error());
     }
 
-    auto installed = installIfNeeded(p_.fs, log_, *build, *install, metadataPath);
+    auto installed = installIfNeeded(p_.fs, log_, build, *install, metadataPath);
     if (!installed) return failed(installed.error());
     if (*installed == InstallOutcome::EndRunQuietly) return 0;
 
+    // Resolved a second time on purpose: the cleanup reads the override
+    // variable afresh, and its two notice lines print again.
     base = resolveBaseDirectory(p_.console, environment_, p_.process, appName);
     if (!base) return locationFailed(base.error(), appName);
     if (auto cleaned = removeOlderVersions(p_.fs, p_.console, log_, *base, *install); !cleaned) {
@@ -73,7 +67,7 @@ class Run {
     }
 
     // The mapping of the launcher's own file is no longer needed.
-    image->reset();
+    own->image.reset();
     auto status =
         launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata, *install);
     return status ? *status : failed(status.error());
@@ -87,14 +81,10 @@ class Run {
   }
 
   int reportMissingBuild(Failure failure) {
-    if (failure == Failure::InvalidExe) {
-      log_.logError(
-          {"this launcher carries no application: it is a bare stub, or it was "
-           "stripped after packing"});
-    } else {
-      log_.logError(
-          {"this launcher's embedded application is damaged (", failureName(failure), ")"});
+    if (failure != Failure::InvalidExe && failure != Failure::CorruptedData) {
+      return failed(failure);  // the file itself could not be mapped
     }
+    log_.logError({missingBuildMessage(failure)});
     return kFailedRun;
   }
 

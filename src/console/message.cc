@@ -44,11 +44,6 @@ constexpr std::string_view kBold = "\x1b[1m";
 constexpr std::string_view kDim = "\x1b[2m";
 constexpr std::string_view kReset = "\x1b[0m";
 
-// Console text attributes standing in for the escape codes above.
-constexpr std::uint16_t kRedAttribute = 4;
-constexpr std::uint16_t kBoldAttribute = 15;
-constexpr std::uint16_t kDimAttribute = 8;
-
 }  // namespace
 
 Status writeMessage(Console& console, StreamId stream,
@@ -65,8 +60,8 @@ void ErrorLog::logError(std::initializer_list<std::string_view> pieces) {
   MessageWriter writer(console_, StreamId::Error);
 
   // A colour step that fails is ignored; a text write that fails ends the line.
-  auto colour = [&](std::string_view code, std::uint16_t attribute) {
-    switch (colour_->mode) {
+  auto colour = [&](std::string_view code, TextStyle style) {
+    switch (*colour_) {
       case ColourMode::None:
         break;
       case ColourMode::EscapeCodes:
@@ -74,19 +69,19 @@ void ErrorLog::logError(std::initializer_list<std::string_view> pieces) {
         break;
       case ColourMode::ConsoleAttributes:
         (void)writer.flush();
-        (void)console_.setConsoleAttributes(attribute);
+        (void)console_.setStyleAttributes(style);
         break;
     }
   };
   auto line = [&]() -> Status {
-    colour(kRed, kRedAttribute);
-    colour(kBold, kBoldAttribute);
+    colour(kRed, TextStyle::Red);
+    colour(kBold, TextStyle::Bold);
     if (auto s = writer.put("error"); !s) return s;
-    colour(kReset, colour_->resetAttributes);
-    colour(kDim, kDimAttribute);
-    colour(kBold, kBoldAttribute);
+    colour(kReset, TextStyle::Reset);
+    colour(kDim, TextStyle::Dim);
+    colour(kBold, TextStyle::Bold);
     if (auto s = writer.put(": "); !s) return s;
-    colour(kReset, colour_->resetAttributes);
+    colour(kReset, TextStyle::Reset);
     for (std::string_view piece : pieces) {
       if (auto s = writer.put(piece); !s) return s;
     }

@@ -34,7 +34,7 @@ class ErrorLog {
  private:
   Console& console_;
   const Environment& environment_;
-  std::optional<ColourChoice> colour_;
+  std::optional<ColourMode> colour_;
 };
 
 }  // namespace wexlo

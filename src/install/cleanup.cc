@@ -20,7 +20,7 @@ bool isOlder(const InstallRecord& entry, const InstallRecord& reference) {
 
 Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog& log,
                                                        std::string_view directory) {
-  std::string metadataPath = joinPath({directory, "_metadata.json"});
+  std::string metadataPath = joinPath({directory, kInstallMarkerName});
 
   auto file = fs.openForReading(metadataPath);
   if (!file) {

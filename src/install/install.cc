@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "install/archive_reader.h"
+#include "format/archive_reader.h"
+#include "format/payload_decoder.h"
 #include "install/location.h"
-#include "install/payload_decoder.h"
 
 namespace wexlo {
 
@@ -58,6 +58,12 @@ Status decodeAndUnpack(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build
   return unpackArchive(fs, decoded->bytes(), installDirectory);
 }
 
+// Writes the build metadata text, byte for byte, as the install's marker.
+Status writeMetadataFile(FileSystem& fs, std::string_view metadataPath,
+                         std::string_view metadataText) {
+  return fs.writeFile(metadataPath, asBytes(metadataText), 0644);
+}
+
 }  // namespace
 
 Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
@@ -89,11 +95,6 @@ Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
       return written;
     }
   }
-}
-
-Status writeMetadataFile(FileSystem& fs, std::string_view metadataPath,
-                         std::string_view metadataText) {
-  return fs.writeFile(metadataPath, asBytes(metadataText), 0644);
 }
 
 Result<InstallOutcome> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "console/message.h"
-#include "embed/footer.h"
+#include "format/footer.h"
 #include "platform/file_system.h"
 
 namespace wexlo {
@@ -29,10 +29,6 @@ Result<InstallOutcome> installIfNeeded(FileSystem& fs, ErrorLog& log, const Embe
 // directory are refused with BadPathName before anything of them is written.
 Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
                      std::string_view installDirectory);
-
-// Writes the build metadata text, byte for byte, as the install's marker.
-Status writeMetadataFile(FileSystem& fs, std::string_view metadataPath,
-                         std::string_view metadataText);
 
 // The lock file that serialises installs into one directory.
 inline constexpr std::string_view kInstallLockName = ".wexlo-install.lock";

@@ -9,21 +9,14 @@
 #include "console/message.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/process.h"
 
 namespace wexlo {
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-
-// Joins path pieces, skipping empty ones, with exactly one separator at each
-// seam: none is added where either side already has one, and one of two is
-// dropped where both have. On Windows both '/' and '\\' count as separators;
-// on POSIX only '/'.
-std::string joinPath(std::initializer_list<std::string_view> pieces);
+// Every complete install holds this file, a byte copy of its build's
+// metadata text, written last.
+inline constexpr std::string_view kInstallMarkerName = "_metadata.json";
 
 // The application name with a-z upper-cased, then "_INSTALL_DIR".
 std::string overrideVariableName(std::string_view appName);

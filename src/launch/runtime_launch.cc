@@ -1,6 +1,6 @@
 #include "launch/runtime_launch.h"
 
-#include "install/location.h"
+#include "platform/path.h"
 
 namespace wexlo {
 
@@ -91,7 +91,7 @@ Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
   environment->set("__WEXLO", "1");
   environment->set("__WEXLO_BIN_PATH", selfExecutablePath);
 
-  return process.runToCompletion(paths.runtimeExecutable, argv, *environment);
+  return process.handOver(paths.runtimeExecutable, argv, *environment);
 }
 
 }  // namespace wexlo

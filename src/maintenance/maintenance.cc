@@ -12,6 +12,28 @@ void say(Console& console, StreamId stream, std::initializer_list<std::string_vi
   (void)writeMessage(console, stream, pieces);
 }
 
+// Reads the answer to the confirmation prompt: the bytes before the first
+// line feed, within an 8-byte buffer. EndOfStream when input ends before any
+// byte, StreamTooLong when 8 bytes hold no line feed, ReadFailed.
+Result<std::string> readConfirmation(Console& console) {
+  std::array<char, 8> buffer{};
+  std::size_t used = 0;
+  while (used < buffer.size()) {
+    auto got = console.readInput(std::span(buffer).subspan(used));
+    if (!got) return fail(got.error());
+    std::string_view seen(buffer.data(), used + *got);
+    if (auto newline = seen.find('\n'); newline != std::string_view::npos) {
+      return std::string(seen.substr(0, newline));
+    }
+    if (*got == 0) {
+      if (used == 0) return fail(Failure::EndOfStream);
+      return std::string(seen);
+    }
+    used += *got;
+  }
+  return fail(Failure::StreamTooLong);
+}
+
 Result<int> uninstall(FileSystem& fs, Console& console, std::string_view installDirectory) {
   say(console, StreamId::Error,
       {"[w] This will uninstall the application runtime for this Wexlo binary!\n"});
@@ -39,25 +61,6 @@ Result<int> uninstall(FileSystem& fs, Console& console, std::string_view install
 
 bool isMaintenanceRun(const std::vector<std::string>& arguments) {
   return arguments.size() >= 2 && arguments[1] == "maintenance";
-}
-
-Result<std::string> readConfirmation(Console& console) {
-  std::array<char, 8> buffer{};
-  std::size_t used = 0;
-  while (used < buffer.size()) {
-    auto got = console.readInput(std::span(buffer).subspan(used));
-    if (!got) return fail(got.error());
-    std::string_view seen(buffer.data(), used + *got);
-    if (auto newline = seen.find('\n'); newline != std::string_view::npos) {
-      return std::string(seen.substr(0, newline));
-    }
-    if (*got == 0) {
-      if (used == 0) return fail(Failure::EndOfStream);
-      return std::string(seen);
-    }
-    used += *got;
-  }
-  return fail(Failure::StreamTooLong);
 }
 
 Result<int> runMaintenance(FileSystem& fs, Console& console,

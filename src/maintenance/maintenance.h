@@ -21,9 +21,4 @@ Result<int> runMaintenance(FileSystem& fs, Console& console,
                            const std::vector<std::string>& arguments,
                            std::string_view installDirectory, std::string_view metadataText);
 
-// Reads the answer to the confirmation prompt: the bytes before the first
-// line feed, within an 8-byte buffer. EndOfStream when input ends before any
-// byte, StreamTooLong when 8 bytes hold no line feed, ReadFailed.
-Result<std::string> readConfirmation(Console& console);
-
 }  // namespace wexlo

@@ -3,11 +3,12 @@
 #include <set>
 #include <string>
 
-#include "embed/footer.h"
-#include "embed/stub_marker.h"
-#include "install/archive_reader.h"
-#include "install/payload_decoder.h"
+#include "format/archive_reader.h"
+#include "format/footer.h"
+#include "format/payload_decoder.h"
+#include "format/stub_marker.h"
 #include "metadata/build_metadata.h"
+#include "pack/files.h"
 #include "pack/stub.h"
 #include "pack/xz_encoder.h"
 
@@ -58,7 +59,7 @@ PackResult<std::size_t> walkArchive(std::span<const std::uint8_t> archive,
   auto reader = ArchiveReader::open(archive);
   if (!reader) return packError("archive does not start with ZELPA");
   std::set<std::string_view> seen;
-  std::uint64_t walked = 2 * kArchiveMagic.size();
+  std::uint64_t walked = kArchiveOverhead;
   while (true) {
     auto entry = reader->next();
     if (!entry)
@@ -69,7 +70,7 @@ PackResult<std::size_t> walkArchive(std::span<const std::uint8_t> archive,
     if (options.list) {
       out << std::oct << e.mode << std::dec << ' ' << e.content.size() << ' ' << e.path << '\n';
     }
-    walked += 24 + e.path.size() + e.content.size();
+    walked += archiveEntrySize(e.path.size(), e.content.size());
     if (!options.verify) continue;
     if (!checkEntryPath(e.path))
       return packError("archive holds an unsafe path '" + std::string(e.path) + "'");
@@ -80,8 +81,9 @@ PackResult<std::size_t> walkArchive(std::span<const std::uint8_t> archive,
     }
   }
   if (options.verify) {
-    const std::string_view tail(reinterpret_cast<const char*>(archive.data()) + archive.size() - 5,
-                                5);
+    const std::string_view tail(
+        reinterpret_cast<const char*>(archive.data()) + archive.size() - kArchiveMagic.size(),
+        kArchiveMagic.size());
     if (walked != archive.size() || tail != kArchiveMagic) {
       return packError("archive does not end with its ZELPA trailer");
     }

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "embed/footer.h"
+#include "format/footer.h"
 
 namespace wexlo {
 

@@ -1,8 +1,7 @@
 #include "pack/packer.h"
 
-#include <sstream>
-
 #include "metadata/build_metadata.h"
+#include "pack/files.h"
 #include "pack/launcher_writer.h"
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
@@ -13,19 +12,12 @@ namespace {
 
 constexpr std::uint32_t kXzPreset = 9;
 
-std::vector<std::string> splitFlags(std::string_view flags) {
-  std::vector<std::string> arguments;
-  std::istringstream in{std::string(flags)};
-  for (std::string argument; in >> argument;) arguments.push_back(argument);
-  return arguments;
-}
-
 std::string_view asText(std::span<const std::uint8_t> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-}  // namespace
-
+// The metadata's "options": the settings that shape the launcher, in a fixed
+// form free of paths and thread counts so equal inputs give equal bytes.
 std::string renderPackOptions(const PackOptions& options, std::string_view target) {
   const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
   std::string text =
@@ -40,13 +32,15 @@ std::string renderPackOptions(const PackOptions& options, std::string_view targe
 // then fail to start on every user's machine.
 PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const Release& release,
                                  std::string_view target) {
-  const bool windows = target == "windows-x86_64";
+  const bool windows = target == kWindowsTarget;
   const std::filesystem::path runtime =
       directory / ("erts-" + release.ertsVersion) / "bin" / (windows ? "erl.exe" : "erl");
   if (std::filesystem::is_regular_file(runtime)) return {};
   return packError("release has no runtime for " + std::string(target) + ": '" + runtime.string() +
                    "' is missing (build the release on " + (windows ? "Windows" : "Linux") + ")");
 }
+
+}  // namespace
 
 PackResult<void> packRelease(const PackOptions& options) {
   auto release = readRelease(options.releaseDirectory, options.overrides);
@@ -81,7 +75,7 @@ PackResult<void> packRelease(const PackOptions& options) {
   const BuildMetadata metadata{
       .appName = release->appName,
       .zigVersion = stub->info.toolchain,
-      .zigBuildArguments = splitFlags(stub->info.flags),
+      .zigBuildArguments = splitWords(stub->info.flags),
       .appVersion = release->appVersion,
       .options = renderPackOptions(options, stub->info.target),
       .ertsVersion = release->ertsVersion,

@@ -46,8 +46,4 @@ struct RawPackOptions {
 // Embeds the given bytes unchanged; neither needs to be valid.
 PackResult<void> packRaw(const RawPackOptions& options);
 
-// The metadata's "options": the settings that shape the launcher, in a fixed
-// form free of paths and thread counts so equal inputs give equal bytes.
-std::string renderPackOptions(const PackOptions& options, std::string_view target);
-
 }  // namespace wexlo

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
-#include "install/archive_reader.h"
+#include "format/archive_reader.h"
+#include "pack/files.h"
 
 namespace wexlo {
 
@@ -29,28 +28,11 @@ Group groupOf(std::string_view name) {
   return Group::None;
 }
 
-std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
-
 PackResult<std::string> readTextFile(const fs::path& path) {
-  std::error_code error;
-  auto status = fs::symlink_status(path, error);
-  if (error || !fs::exists(status)) return packError("release has no " + quoted(path));
-  if (!fs::is_regular_file(status)) return packError(quoted(path) + " is not a regular file");
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (in) {
-    text.assign(std::istreambuf_iterator<char>(in), {});
-  }
-  if (!in && !in.eof()) return packError("cannot read " + quoted(path));
-  if (text.size() > kMaxReleaseTextFile) return packError(quoted(path) + " is too large");
-  return text;
-}
-
-std::vector<std::string> splitOnWhitespace(std::string_view text) {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(text)};
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
+  auto bytes = readWholeFile(path, "release file", Links::Refuse);
+  if (!bytes) return std::unexpected(bytes.error());
+  if (bytes->size() > kMaxReleaseTextFile) return packError(quoted(path) + " is too large");
+  return std::string(bytes->begin(), bytes->end());
 }
 
 // Versions and the name become directory names in the install tree, so they
@@ -165,7 +147,7 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
 
   auto startErlData = readTextFile(directory / "releases" / "start_erl.data");
   if (!startErlData) return std::unexpected(startErlData.error());
-  const auto versions = splitOnWhitespace(*startErlData);
+  const auto versions = splitWords(*startErlData);
   if (versions.size() != 2) {
     return packError(quoted(directory / "releases" / "start_erl.data") +
                      " does not read \"ERTS_VSN APP_VSN\"");

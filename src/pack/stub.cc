@@ -1,40 +1,27 @@
 #include "pack/stub.h"
 
-#include <fstream>
-#include <iterator>
-
-#include "embed/footer.h"
+#include "format/footer.h"
+#include "pack/files.h"
 
 namespace wexlo {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// "wexlo-stub-linux-x86_64", "wexlo-stub-windows-x86_64.exe".
 std::string stubFileName(std::string_view target) {
   std::string name = "wexlo-stub-" + std::string(target);
   if (target == kWindowsTarget) name += ".exe";
   return name;
 }
 
+}  // namespace
+
 fs::path packerDirectory() {
   std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   return error ? fs::path(".") : self.parent_path();
-}
-
-PackResult<std::vector<std::uint8_t>> readWholeFile(const fs::path& path, std::string_view what) {
-  std::error_code error;
-  auto status = fs::status(path, error);
-  if (!fs::exists(status))
-    return packError(std::string(what) + " not found: '" + path.string() + "'");
-  if (!fs::is_regular_file(status)) {
-    return packError(std::string(what) + " is not a regular file: '" + path.string() + "'");
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::uint8_t> bytes;
-  if (in) bytes.assign(std::istreambuf_iterator<char>(in), {});
-  if (!in && !in.eof())
-    return packError("cannot read " + std::string(what) + " '" + path.string() + "'");
-  return bytes;
 }
 
 PackResult<Stub> loadStub(const StubChoice& choice) {

@@ -8,16 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "embed/stub_marker.h"
+#include "format/stub_marker.h"
 #include "pack/pack_error.h"
 
 namespace wexlo {
 
 inline constexpr std::string_view kLinuxTarget = "linux-x86_64";
 inline constexpr std::string_view kWindowsTarget = "windows-x86_64";
-
-// "wexlo-stub-linux-x86_64", "wexlo-stub-windows-x86_64.exe".
-std::string stubFileName(std::string_view target);
 
 struct StubChoice {
   std::optional<std::string> target;          // --target; else the stub's own
@@ -37,9 +34,5 @@ PackResult<Stub> loadStub(const StubChoice& choice);
 
 // The directory of the running packer, where its stubs are installed.
 std::filesystem::path packerDirectory();
-
-// Reads a whole file; `what` names it in the error line.
-PackResult<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path,
-                                                    std::string_view what);
 
 }  // namespace wexlo

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "install/xz_stream_layout.h"
+#include "format/xz_stream_layout.h"
 
 namespace wexlo {
 namespace {

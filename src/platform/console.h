@@ -11,6 +11,9 @@ namespace wexlo {
 
 enum class StreamId { Output, Error };
 
+// The styles an error log line is drawn with.
+enum class TextStyle { Red, Bold, Dim, Reset };
+
 class Console {
  public:
   virtual ~Console() = default;
@@ -31,10 +34,14 @@ class Console {
   // console with virtual-terminal processing, a tty, an MSYS/Cygwin pty.
   virtual bool enableEscapeCodes() = 0;
 
-  // The current text attributes of a console on standard error; nothing where
-  // there is no such console (always nothing on POSIX).
-  virtual std::optional<std::uint16_t> consoleAttributes() = 0;
-  virtual Status setConsoleAttributes(std::uint16_t attributes) = 0;
+  // Standard error is a console that styles text through attributes of its
+  // own rather than escape codes (a Windows console without virtual-terminal
+  // processing; never on POSIX). Asking remembers its current attributes.
+  virtual bool hasStyleAttributes() = 0;
+
+  // Sets such a console's attributes for `style`; Reset restores the ones
+  // remembered by hasStyleAttributes().
+  virtual Status setStyleAttributes(TextStyle style) = 0;
 };
 
 // The process's own standard streams.

@@ -42,8 +42,8 @@ class PosixConsole : public Console {
 
   bool isTerminal(StreamId stream) override { return ::isatty(descriptorOf(stream)) == 1; }
   bool enableEscapeCodes() override { return ::isatty(2) == 1; }
-  std::optional<std::uint16_t> consoleAttributes() override { return std::nullopt; }
-  Status setConsoleAttributes(std::uint16_t) override { return fail(Failure::Unsupported); }
+  bool hasStyleAttributes() override { return false; }
+  Status setStyleAttributes(TextStyle) override { return fail(Failure::Unsupported); }
 };
 
 }  // namespace

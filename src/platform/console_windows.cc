@@ -83,18 +83,37 @@ class WindowsConsole final : public Console {
     return isEmulatorPty(handle);
   }
 
-  std::optional<std::uint16_t> consoleAttributes() override {
+  bool hasStyleAttributes() override {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return std::nullopt;
-    return info.wAttributes;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return false;
+    resetAttributes_ = info.wAttributes;
+    return true;
   }
 
-  Status setConsoleAttributes(std::uint16_t attributes) override {
-    if (!SetConsoleTextAttribute(GetStdHandle(STD_ERROR_HANDLE), attributes)) {
+  Status setStyleAttributes(TextStyle style) override {
+    if (!SetConsoleTextAttribute(GetStdHandle(STD_ERROR_HANDLE), attributesOf(style))) {
       return fail(Failure::Unexpected);
     }
     return {};
   }
+
+ private:
+  // Console text attributes standing in for the escape codes of each style.
+  WORD attributesOf(TextStyle style) const {
+    switch (style) {
+      case TextStyle::Red:
+        return FOREGROUND_RED;
+      case TextStyle::Bold:
+        return FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY;
+      case TextStyle::Dim:
+        return FOREGROUND_INTENSITY;
+      case TextStyle::Reset:
+        break;
+    }
+    return resetAttributes_;
+  }
+
+  WORD resetAttributes_ = 0;
 };
 
 }  // namespace

@@ -170,8 +170,19 @@ std::string_view failureName(Failure failure);
 
 // Every fallible operation returns its value or the failure that stopped it;
 // callers pass the failure upward unchanged until the run reports it.
+// Marked [[nodiscard]]: a failure that is dropped must be dropped visibly,
+// with a (void) cast.
 template <typename T>
-using Result = std::expected<T, Failure>;
+class [[nodiscard]] Result : public std::expected<T, Failure> {
+ public:
+  using std::expected<T, Failure>::expected;
+  Result(std::expected<T, Failure> other) : std::expected<T, Failure>(std::move(other)) {}
+
+  friend bool operator==(const Result& a, const Result& b) {
+    using Base = std::expected<T, Failure>;
+    return static_cast<const Base&>(a) == static_cast<const Base&>(b);
+  }
+};
 
 using Status = Result<void>;
 

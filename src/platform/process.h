@@ -29,13 +29,13 @@ class Process {
   // The absolute, link-resolved path of the launcher's own executable.
   virtual Result<std::string> selfExecutablePath() = 0;
 
-  // Runs `program` with `argv` (entry 0 included) and `environment`, sharing
-  // the standard streams and working directory, and returns the status the
-  // launcher must end with. On POSIX the launcher is replaced by the program,
-  // so this returns only when that fails.
-  virtual Result<int> runToCompletion(const std::string& program,
-                                      const std::vector<std::string>& argv,
-                                      const Environment& environment) = 0;
+  // Hands the run over to `program` with `argv` (entry 0 included) and
+  // `environment`, sharing the standard streams and working directory. On
+  // POSIX the program replaces the launcher, so this returns only when that
+  // fails; on Windows it starts the program, waits for it and returns the
+  // status the launcher must end with.
+  virtual Result<int> handOver(const std::string& program, const std::vector<std::string>& argv,
+                               const Environment& environment) = 0;
 };
 
 Process& realProcess();

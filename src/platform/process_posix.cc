@@ -101,8 +101,8 @@ class PosixProcess : public Process {
 #endif
   }
 
-  Result<int> runToCompletion(const std::string& program, const std::vector<std::string>& argv,
-                              const Environment& environment) override {
+  Result<int> handOver(const std::string& program, const std::vector<std::string>& argv,
+                       const Environment& environment) override {
     std::vector<std::string> variables;
     for (const auto& [name, value] : environment.entries()) variables.push_back(name + "=" + value);
     // A NUL would silently cut an argument or variable short.

@@ -143,8 +143,8 @@ class WindowsProcess final : public Process {
     return path;
   }
 
-  Result<int> runToCompletion(const std::string& program, const std::vector<std::string>& argv,
-                              const Environment& environment) override {
+  Result<int> handOver(const std::string& program, const std::vector<std::string>& argv,
+                       const Environment& environment) override {
     auto application = win32::widen(program);
     if (!application) return std::unexpected(application.error());
     auto commandLine = quoteCommandLine(argv);

@@ -21,10 +21,9 @@ class FakeConsole : public Console {
   bool inputFails = false;
   bool outputFails = false;
   bool errorFails = false;
-  bool terminal = false;                    // isTerminal() for both streams
-  bool escapeCodes = false;                 // enableEscapeCodes()
-  std::optional<std::uint16_t> attributes;  // a console on standard error
-  std::vector<std::uint16_t> attributeChanges;
+  bool terminal = false;         // isTerminal() for both streams
+  bool escapeCodes = false;      // enableEscapeCodes()
+  bool styleAttributes = false;  // an old console on standard error
 
   Status write(StreamId stream, std::span<const char> bytes) override {
     std::string text(bytes.data(), bytes.size());
@@ -45,10 +44,10 @@ class FakeConsole : public Console {
   }
   bool isTerminal(StreamId) override { return terminal; }
   bool enableEscapeCodes() override { return escapeCodes; }
-  std::optional<std::uint16_t> consoleAttributes() override { return attributes; }
-  Status setConsoleAttributes(std::uint16_t value) override {
-    attributeChanges.push_back(value);
-    err += "<attr " + std::to_string(value) + ">";
+  bool hasStyleAttributes() override { return styleAttributes; }
+  Status setStyleAttributes(TextStyle style) override {
+    static constexpr const char* kNames[] = {"<red>", "<bold>", "<dim>", "<reset>"};
+    err += kNames[static_cast<int>(style)];
     return {};
   }
 };

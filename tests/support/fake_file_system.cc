@@ -7,6 +7,15 @@ namespace wexlo::testing {
 
 namespace {
 
+// The names `calls` records, in the order of FakeFileSystem::Op.
+std::string_view opName(FakeFileSystem::Op operation) {
+  static constexpr std::string_view kNames[] = {
+      "makePath", "makeDirectory", "checkExists",   "writeFile",  "openForReading",
+      "readAll",  "mapReadOnly",   "listDirectory", "deleteTree", "lockExclusive",
+  };
+  return kNames[static_cast<std::size_t>(operation)];
+}
+
 class FakeReadableFile : public ReadableFile {
  public:
   FakeReadableFile(std::string content, std::optional<Failure> readFailure)
@@ -77,13 +86,13 @@ void FakeFileSystem::addLink(std::string_view path, std::string_view target) {
   nodes_[p] = Node{EntryKind::Link, std::string(target), 0777};
 }
 
-void FakeFileSystem::failOn(std::string_view operation, std::string_view path, Failure failure) {
-  failures_[std::string(operation) + " " + normalize(path)] = failure;
+void FakeFileSystem::failOn(Op operation, std::string_view path, Failure failure) {
+  failures_[{operation, normalize(path)}] = failure;
 }
 
-Status FakeFileSystem::injected(std::string_view operation, std::string_view path) {
-  calls.push_back(std::string(operation) + " " + std::string(path));
-  auto it = failures_.find(std::string(operation) + " " + normalize(path));
+Status FakeFileSystem::injected(Op operation, std::string_view path) {
+  calls.push_back(std::string(opName(operation)) + " " + std::string(path));
+  auto it = failures_.find({operation, normalize(path)});
   if (it != failures_.end()) return fail(it->second);
   return {};
 }
@@ -125,7 +134,7 @@ std::vector<std::string> FakeFileSystem::tree(std::string_view root) const {
 }
 
 Status FakeFileSystem::makePath(std::string_view path) {
-  if (auto s = injected("makePath", path); !s) return s;
+  if (auto s = injected(Op::MakePath, path); !s) return s;
   std::string p = normalize(path);
   // Find the nearest existing ancestor, then create forward.
   std::vector<std::string> missing;
@@ -144,7 +153,7 @@ Status FakeFileSystem::makePath(std::string_view path) {
 }
 
 Status FakeFileSystem::makeDirectory(std::string_view path) {
-  if (auto s = injected("makeDirectory", path); !s) return s;
+  if (auto s = injected(Op::MakeDirectory, path); !s) return s;
   std::string p = normalize(path);
   if (exists(p)) return fail(Failure::PathAlreadyExists);
   if (!isDirectory(parentOf(p))) {
@@ -155,13 +164,13 @@ Status FakeFileSystem::makeDirectory(std::string_view path) {
 }
 
 Status FakeFileSystem::checkExists(std::string_view path) {
-  if (auto s = injected("checkExists", path); !s) return s;
+  if (auto s = injected(Op::CheckExists, path); !s) return s;
   return exists(path) ? Status{} : fail(Failure::FileNotFound);
 }
 
 Status FakeFileSystem::writeFile(std::string_view path, std::span<const std::uint8_t> content,
                                  std::uint32_t mode) {
-  if (auto s = injected("writeFile", path); !s) return s;
+  if (auto s = injected(Op::WriteFile, path); !s) return s;
   std::string p = normalize(path);
   if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);
   auto it = nodes_.find(p);
@@ -173,26 +182,26 @@ Status FakeFileSystem::writeFile(std::string_view path, std::span<const std::uin
 }
 
 Result<std::unique_ptr<ReadableFile>> FakeFileSystem::openForReading(std::string_view path) {
-  if (auto s = injected("openForReading", path); !s) return fail(s.error());
+  if (auto s = injected(Op::OpenForReading, path); !s) return fail(s.error());
   const Node* n = node(path);
   if (!n) return fail(Failure::FileNotFound);
   if (n->kind == EntryKind::Directory) return fail(Failure::IsDir);
   std::optional<Failure> readFailure;
-  if (auto it = failures_.find("readAll " + normalize(path)); it != failures_.end()) {
+  if (auto it = failures_.find({Op::ReadAll, normalize(path)}); it != failures_.end()) {
     readFailure = it->second;
   }
   return std::make_unique<FakeReadableFile>(n->content, readFailure);
 }
 
 Result<std::unique_ptr<MappedFile>> FakeFileSystem::mapReadOnly(std::string_view path) {
-  if (auto s = injected("mapReadOnly", path); !s) return fail(s.error());
+  if (auto s = injected(Op::MapReadOnly, path); !s) return fail(s.error());
   const Node* n = node(path);
   if (!n) return fail(Failure::FileNotFound);
   return std::make_unique<FakeMappedFile>(n->content);
 }
 
 Result<std::vector<DirectoryEntry>> FakeFileSystem::listDirectory(std::string_view path) {
-  if (auto s = injected("listDirectory", path); !s) return fail(s.error());
+  if (auto s = injected(Op::ListDirectory, path); !s) return fail(s.error());
   std::string p = normalize(path);
   if (!exists(p)) return fail(Failure::FileNotFound);
   if (!isDirectory(p)) return fail(Failure::NotDir);
@@ -206,7 +215,7 @@ Result<std::vector<DirectoryEntry>> FakeFileSystem::listDirectory(std::string_vi
 }
 
 Status FakeFileSystem::deleteTree(std::string_view path) {
-  if (auto s = injected("deleteTree", path); !s) return s;
+  if (auto s = injected(Op::DeleteTree, path); !s) return s;
   std::string p = normalize(path);
   std::erase_if(nodes_, [&](const auto& item) {
     const std::string& child = item.first;
@@ -217,7 +226,7 @@ Status FakeFileSystem::deleteTree(std::string_view path) {
 }
 
 Result<std::unique_ptr<FileLock>> FakeFileSystem::lockExclusive(std::string_view path) {
-  if (auto s = injected("lockExclusive", path); !s) return fail(s.error());
+  if (auto s = injected(Op::LockExclusive, path); !s) return fail(s.error());
   std::string p = normalize(path);
   if (!nodes_.contains(p)) nodes_[p] = Node{EntryKind::File, "", 0644};
   return std::make_unique<FakeLock>();

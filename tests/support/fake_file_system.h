@@ -24,10 +24,23 @@ class FakeFileSystem : public FileSystem {
   void addFile(std::string_view path, std::string_view content, std::uint32_t mode = 0644);
   void addLink(std::string_view path, std::string_view target);
 
-  // The next calls of `operation` ("makePath", "makeDirectory", "checkExists",
-  // "writeFile", "openForReading", "readAll", "listDirectory", "deleteTree")
-  // on exactly `path` fail with `failure`.
-  void failOn(std::string_view operation, std::string_view path, Failure failure);
+  // The operations whose failures can be injected, one per interface call
+  // (ReadAll is the read of a file opened with openForReading).
+  enum class Op {
+    MakePath,
+    MakeDirectory,
+    CheckExists,
+    WriteFile,
+    OpenForReading,
+    ReadAll,
+    MapReadOnly,
+    ListDirectory,
+    DeleteTree,
+    LockExclusive
+  };
+
+  // The next calls of `operation` on exactly `path` fail with `failure`.
+  void failOn(Op operation, std::string_view path, Failure failure);
 
   bool exists(std::string_view path) const;
   bool isDirectory(std::string_view path) const;
@@ -54,9 +67,9 @@ class FakeFileSystem : public FileSystem {
   static std::string parentOf(const std::string& normalized);
 
  private:
-  Status injected(std::string_view operation, std::string_view path);
+  Status injected(Op operation, std::string_view path);
   std::map<std::string, Node> nodes_;  // normalized path -> node; "" is the root
-  std::map<std::string, Failure> failures_;
+  std::map<std::pair<Op, std::string>, Failure> failures_;
 };
 
 }  // namespace wexlo::testing

@@ -222,8 +222,7 @@ TEST(WindowsProcess, RelaysTheLowByteOfTheExitCode) {
   auto self = *realProcess().selfExecutablePath();
   auto environment = *realProcess().environment();
   for (unsigned code : {0u, 1u, 3u, 255u, 256u, 258u, 259u}) {
-    auto status =
-        realProcess().runToCompletion(self, {self, "--exit", std::to_string(code)}, environment);
+    auto status = realProcess().handOver(self, {self, "--exit", std::to_string(code)}, environment);
     ASSERT_TRUE(status) << code;
     EXPECT_EQ(*status, static_cast<int>(code & 0xFF)) << code;
   }
@@ -247,7 +246,7 @@ TEST(WindowsProcess, StartFailureNames) {
       {notExe, Failure::InvalidExe},
   };
   for (const auto& c : cases) {
-    auto status = realProcess().runToCompletion(c.program, {c.program}, environment);
+    auto status = realProcess().handOver(c.program, {c.program}, environment);
     ASSERT_FALSE(status) << c.program;
     EXPECT_EQ(status.error(), c.expected) << c.program << ": " << failureName(status.error());
   }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "install/payload_decoder.h"
+#include "format/payload_decoder.h"
 #include "support/sample_data.h"
 
 namespace wexlo {

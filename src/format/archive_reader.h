@@ -14,6 +14,15 @@ namespace wexlo {
 
 inline constexpr std::string_view kArchiveMagic = "ZELPA";
 
+// The size of an archive holding entries of these path and content lengths:
+// the magic at both ends, and three u64 fields per entry.
+inline constexpr std::uint64_t kArchiveOverhead = 2 * kArchiveMagic.size();
+inline constexpr std::uint64_t kArchiveEntryOverhead = 3 * sizeof(std::uint64_t);
+inline constexpr std::uint64_t archiveEntrySize(std::uint64_t pathLength,
+                                                std::uint64_t contentLength) {
+  return kArchiveEntryOverhead + pathLength + contentLength;
+}
+
 struct ArchiveEntry {
   std::string_view path;
   std::span<const std::uint8_t> content;

@@ -1,4 +1,4 @@
-#include "install/archive_reader.h"
+#include "format/archive_reader.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "embed/footer.h"
+#include "format/footer.h"
 
 #include <lzma.h>
 

@@ -1,4 +1,4 @@
-#include "install/xz_stream_layout.h"
+#include "format/xz_stream_layout.h"
 
 #include <lzma.h>
 

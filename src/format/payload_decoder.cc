@@ -1,4 +1,4 @@
-#include "install/payload_decoder.h"
+#include "format/payload_decoder.h"
 
 #include <lzma.h>
 

@@ -1,6 +1,4 @@
-#include "pack/archive_writer.h"
-
-#include "install/archive_reader.h"
+#include "format/archive_writer.h"
 
 namespace wexlo {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <span>
 
-#include "install/xz_stream_layout.h"
+#include "format/xz_stream_layout.h"
 #include "platform/failure.h"
 
 namespace wexlo {

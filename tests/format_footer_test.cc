@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "embed/footer.h"
-#include "embed/stub_marker.h"
+#include "format/footer.h"
+#include "format/stub_marker.h"
 
 namespace wexlo {
 namespace {

@@ -1,4 +1,4 @@
-// Builds a ZELPA archive in memory, the inverse of install/archive_reader.h.
+// Builds a ZELPA archive in memory, the inverse of format/archive_reader.h.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/archive_reader.h"
 #include "platform/failure.h"
 
 namespace wexlo {
@@ -26,12 +27,5 @@ class ArchiveWriter {
 
   std::vector<std::uint8_t> bytes_;
 };
-
-// The size of an archive holding entries of these path and content lengths.
-inline constexpr std::uint64_t kArchiveOverhead = 10;
-inline constexpr std::uint64_t archiveEntrySize(std::uint64_t pathLength,
-                                                std::uint64_t contentLength) {
-  return 24 + pathLength + contentLength;
-}
 
 }  // namespace wexlo

@@ -1,4 +1,4 @@
-#include "embed/stub_marker.h"
+#include "format/stub_marker.h"
 
 #include <algorithm>
 #include <string_view>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "install/archive_reader.h"
+#include "format/archive_reader.h"
 
 namespace wexlo {
 namespace {
