@@ -6,46 +6,17 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/file_tree_windows.h"
 #include "platform/win32_util_windows.h"
 
 namespace wexlo {
 
 namespace {
 
-using win32::UniqueHandle;
-
-// Other processes (a virus scanner, a second launcher, the running runtime)
-// may hold our files; nobody gets locked out by us.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+using namespace win32;
 
 // Largest single ReadFile/WriteFile request; the calls take a 32-bit length.
 constexpr std::size_t kMaxTransfer = 1u << 30;
-
-// An entry is a link when its reparse point stands for another name
-// (symbolic link, junction); other reparse points are ordinary files.
-bool isNameSurrogate(DWORD attributes, DWORD reparseTag) {
-  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(reparseTag);
-}
-
-EntryKind kindOf(DWORD attributes, DWORD reparseTag) {
-  if (isNameSurrogate(attributes, reparseTag)) return EntryKind::Link;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Directory;
-  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
-  return EntryKind::File;
-}
-
-Result<UniqueHandle> openFile(const std::wstring& path, DWORD access, DWORD disposition,
-                              DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-  // Null security attributes: the handle is not inherited by the runtime.
-  UniqueHandle handle(
-      CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr));
-  if (!handle.valid()) return fail(win32::lastFailure());
-  return handle;
-}
-
-bool isNotFound(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
 
 // The directory that holds `path` in extended form, or nothing at a root
 // ("\\?\C:\", "\\?\UNC\server\share").
@@ -72,13 +43,6 @@ std::optional<std::wstring> parentOf(const std::wstring& path) {
 Status createDirectory(const std::wstring& path) {
   if (CreateDirectoryW(path.c_str(), nullptr)) return {};
   return fail(win32::lastFailure());
-}
-
-Status requireDirectory(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return fail(win32::lastFailure());
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(Failure::NotDir);
-  return {};
 }
 
 Status makePathAt(const std::wstring& path) {
@@ -190,128 +154,6 @@ class WindowsFileLock final : public FileLock {
  private:
   UniqueHandle file_;
 };
-
-struct RawEntry {
-  std::wstring name;
-  DWORD attributes;
-  DWORD reparseTag;
-};
-
-Result<std::vector<RawEntry>> listAt(const std::wstring& directory) {
-  std::wstring pattern = directory;
-  if (!pattern.ends_with(L'\\')) pattern += L'\\';
-  pattern += L'*';
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  std::vector<RawEntry> entries;
-  if (search == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    // The search error does not tell a missing directory from a file; the
-    // attributes do. An empty root directory has no "." entry to find.
-    auto isDir = requireDirectory(directory);
-    if (!isDir && (isDir.error() == Failure::NotDir || isDir.error() == Failure::FileNotFound)) {
-      return std::unexpected(isDir.error());
-    }
-    if (isDir && error == ERROR_FILE_NOT_FOUND) return entries;
-    return fail(win32::failureFromError(error));
-  }
-  do {
-    std::wstring_view name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
-    entries.push_back({std::wstring(name), found.dwFileAttributes, found.dwReserved0});
-  } while (FindNextFileW(search, &found));
-  DWORD error = GetLastError();
-  FindClose(search);
-  if (error != ERROR_NO_MORE_FILES) return fail(win32::failureFromError(error));
-  return entries;
-}
-
-std::wstring childOf(const std::wstring& directory, const std::wstring& name) {
-  return directory.ends_with(L'\\') ? directory + name : directory + L'\\' + name;
-}
-
-Status deleteFileAt(const std::wstring& path) {
-  if (DeleteFileW(path.c_str())) return {};
-  DWORD error = GetLastError();
-  if (isNotFound(error)) return {};
-  if (error == ERROR_ACCESS_DENIED) {
-    // A read-only file refuses deletion until the attribute is cleared.
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-      if (DeleteFileW(path.c_str())) return {};
-      error = GetLastError();
-    }
-  }
-  return fail(win32::failureFromError(error));
-}
-
-Status removeDirectoryAt(const std::wstring& path) {
-  if (RemoveDirectoryW(path.c_str())) return {};
-  DWORD error = GetLastError();
-  if (isNotFound(error)) return {};
-  return fail(win32::failureFromError(error));
-}
-
-// Removes one entry that is not a directory to descend into: a file, or a
-// link of either kind, which goes without its target being touched.
-Status removeLeaf(const std::wstring& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return removeDirectoryAt(path);
-  return deleteFileAt(path);
-}
-
-// Attributes and reparse tag of the entry itself, never of a link's target.
-Result<RawEntry> inspect(const std::wstring& path) {
-  auto handle = openFile(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-  if (!handle) return std::unexpected(handle.error());
-  FILE_ATTRIBUTE_TAG_INFO info{};
-  if (!GetFileInformationByHandleEx(handle->get(), FileAttributeTagInfo, &info, sizeof info)) {
-    return fail(win32::lastFailure());
-  }
-  return RawEntry{L"", info.FileAttributes, info.ReparseTag};
-}
-
-Status deleteTreeAt(const std::wstring& root) {
-  auto top = inspect(root);
-  if (!top) {
-    return top.error() == Failure::FileNotFound ? Status{} : std::unexpected(top.error());
-  }
-  if (kindOf(top->attributes, top->reparseTag) != EntryKind::Directory) {
-    return removeLeaf(root, top->attributes);
-  }
-  // Depth-first without recursion: a tree may be deeper than the stack.
-  struct Pending {
-    std::wstring path;
-    bool emptied;
-  };
-  std::vector<Pending> pending{{root, false}};
-  while (!pending.empty()) {
-    if (pending.back().emptied) {
-      if (auto removed = removeDirectoryAt(pending.back().path); !removed) return removed;
-      pending.pop_back();
-      continue;
-    }
-    pending.back().emptied = true;
-    std::wstring directory = pending.back().path;
-    auto entries = listAt(directory);
-    if (!entries) {
-      if (entries.error() == Failure::FileNotFound) continue;
-      return std::unexpected(entries.error());
-    }
-    for (const auto& entry : *entries) {
-      std::wstring path = childOf(directory, entry.name);
-      if (kindOf(entry.attributes, entry.reparseTag) == EntryKind::Directory) {
-        pending.push_back({std::move(path), false});
-      } else if (auto removed = removeLeaf(path, entry.attributes); !removed) {
-        return removed;
-      }
-    }
-  }
-  return {};
-}
 
 class WindowsFileSystem final : public FileSystem {
  public:
