@@ -1,0 +1,6 @@
+if System.get_env("WEXLO_PACKER", "") == "" do
+  IO.puts("WEXLO_PACKER is not set: the tests that run the packer are excluded")
+  ExUnit.start(exclude: [:packer])
+else
+  ExUnit.start()
+end
