@@ -1,0 +1,99 @@
+defmodule Wexlo do
+  @moduledoc """
+  A `mix release` step that packs the assembled release into one executable.
+
+  Add the package and the step to your `mix.exs`:
+
+      def project do
+        [
+          # ...
+          deps: [{:wexlo, path: "path/to/wexlo/elixir", runtime: false}],
+          releases: [my_app: [steps: [:assemble, &Wexlo.pack/1]]]
+        ]
+      end
+
+  Then `MIX_ENV=prod mix release` leaves `_build/prod/wexlo/my_app`, a
+  Linux x86_64 program your users just run. When the release carries a
+  Windows runtime (`erts-*/bin/erl.exe`, for example one assembled with
+  `include_erts: "path/to/windows/erts-<version>"`), the result is
+  `my_app.exe` for Windows x86_64 instead.
+
+  The application must do its work in its start callback and end it with
+  `System.halt/1`; see the Wexlo README.
+
+  ## Options
+
+  Under the release's `wexlo:` key, all optional:
+
+    * `:output_dir` - where the executable goes (default: `wexlo/` in the
+      build path, e.g. `_build/prod/wexlo`)
+    * `:packer` - path of the `wexlo` program (default: the `WEXLO_PACKER`
+      environment variable, else `wexlo` on `PATH`)
+    * `:block_size` - compression block size in bytes (default: the
+      packer's, 8 MiB)
+    * `:threads` - compression threads, `0` for one per core (default);
+      the output does not depend on it
+
+  For example:
+
+      releases: [
+        my_app: [
+          steps: [:assemble, &Wexlo.pack/1],
+          wexlo: [output_dir: "dist", threads: 2]
+        ]
+      ]
+  """
+
+  @doc """
+  Packs `release` (already assembled, so it must come after `:assemble` in
+  `:steps`) and returns it unchanged. Stops the release with the packer's
+  message when packing fails.
+  """
+  @spec pack(Mix.Release.t()) :: Mix.Release.t()
+  def pack(%Mix.Release{} = release) do
+    options = Wexlo.Options.from_release(release)
+    packer = Wexlo.Packer.find!(options.packer)
+    windows? = windows_runtime?(release.path)
+
+    output_dir = Path.expand(options.output_dir || Path.join(Mix.Project.build_path(), "wexlo"))
+    output = Path.join(output_dir, executable_name(release.name, windows?))
+    File.mkdir_p!(output_dir)
+
+    warnings = Wexlo.Packer.run!(packer, pack_args(release.path, output, windows?, options))
+    if warnings != "", do: Mix.shell().info(String.trim_trailing(warnings))
+
+    unless release.options[:quiet] do
+      Mix.shell().info([:green, "* packed ", :reset, Path.relative_to_cwd(output)])
+    end
+
+    release
+  end
+
+  defp pack_args(release_path, output, windows?, options) do
+    ["pack", release_path, "--output", output, "--quiet"] ++
+      if(windows?, do: ["--target", "windows-x86_64"], else: []) ++
+      integer_option("--block-size", options.block_size) ++
+      integer_option("--threads", options.threads)
+  end
+
+  defp integer_option(_flag, nil), do: []
+  defp integer_option(flag, value), do: [flag, Integer.to_string(value)]
+
+  defp executable_name(name, true = _windows?), do: "#{name}.exe"
+  defp executable_name(name, false), do: "#{name}"
+
+  # A release carries the runtime it was assembled with: a Windows one has
+  # erl.exe where a Linux one has the erl script.
+  defp windows_runtime?(release_path) do
+    case File.ls(release_path) do
+      {:ok, entries} ->
+        Enum.any?(entries, fn entry ->
+          String.starts_with?(entry, "erts-") and
+            File.regular?(Path.join([release_path, entry, "bin", "erl.exe"]))
+        end)
+
+      {:error, _} ->
+        false
+    end
+  end
+end

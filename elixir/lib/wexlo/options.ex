@@ -1,0 +1,50 @@
+defmodule Wexlo.Options do
+  @moduledoc """
+  Reads the `wexlo:` key of a release's configuration.
+
+  Unknown keys and values of the wrong kind stop the release here, with the
+  key named, rather than as an obscure error from the packer later.
+  """
+
+  @type t :: %{
+          output_dir: Path.t() | nil,
+          packer: String.t() | nil,
+          block_size: pos_integer() | nil,
+          threads: non_neg_integer() | nil
+        }
+
+  @keys [:output_dir, :packer, :block_size, :threads]
+
+  @doc "The packing options of `release`, every key present (`nil` when not set)."
+  @spec from_release(Mix.Release.t()) :: t()
+  def from_release(%Mix.Release{options: options}) do
+    given = Keyword.get(options, :wexlo, [])
+
+    unless Keyword.keyword?(given) do
+      Mix.raise(
+        "wexlo: expected the release's wexlo: option to be a keyword list, got: #{inspect(given)}"
+      )
+    end
+
+    Enum.each(given, &check/1)
+    Map.new(@keys, &{&1, Keyword.get(given, &1)})
+  end
+
+  defp check({key, value}) when key in [:output_dir, :packer] and is_binary(value), do: :ok
+  defp check({:block_size, value}) when is_integer(value) and value > 0, do: :ok
+  defp check({:threads, value}) when is_integer(value) and value >= 0, do: :ok
+
+  defp check({key, value}) when key in @keys do
+    Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
+  end
+
+  defp check({key, _value}) do
+    Mix.raise(
+      "wexlo: unknown option #{inspect(key)} (known: #{Enum.map_join(@keys, ", ", &inspect/1)})"
+    )
+  end
+
+  defp expected(key) when key in [:output_dir, :packer], do: "a path, as a string"
+  defp expected(:block_size), do: "a positive number of bytes"
+  defp expected(:threads), do: "a non-negative integer; 0 means one per core"
+end

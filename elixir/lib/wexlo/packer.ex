@@ -1,0 +1,73 @@
+defmodule Wexlo.Packer do
+  @moduledoc """
+  Finds and runs the `wexlo` packer program.
+
+  The packer is a native Linux program built from the Wexlo repository; it
+  finds its launcher stubs in its own directory, so it is used where it was
+  built or installed rather than copied alone.
+  """
+
+  @how_to_get_it """
+  Build it from the Wexlo repository (`cmake --preset release && cmake --build --preset release` \
+  leaves it, with its launcher stubs, in build/release/bin/), then put that directory on PATH, \
+  set WEXLO_PACKER to the program's path, or give its path as packer: in the release's wexlo: options.\
+  """
+
+  @doc """
+  The path of the packer: `configured` (the release's `packer:` option),
+  else the `WEXLO_PACKER` environment variable, else `wexlo` on `PATH`.
+  A value with a `/` in it is a path (relative to the project); a bare
+  name is looked up on `PATH`. Raises with directions when none is found.
+  """
+  @spec find!(String.t() | nil) :: Path.t()
+  def find!(configured) do
+    case configured || non_empty(System.get_env("WEXLO_PACKER")) do
+      nil ->
+        System.find_executable("wexlo") ||
+          Mix.raise("wexlo: the packer program `wexlo` is not on PATH.\n" <> @how_to_get_it)
+
+      name ->
+        source = if configured, do: "the release's packer: option", else: "WEXLO_PACKER"
+
+        executable(name) ||
+          Mix.raise(
+            "wexlo: the packer #{inspect(name)} (from #{source}) is not an executable file.\n" <>
+              @how_to_get_it
+          )
+    end
+  end
+
+  @doc """
+  Runs `packer` with `args`. Returns what it printed (its warnings) when it
+  succeeds, and raises with that output when it fails.
+  """
+  @spec run!(Path.t(), [String.t()]) :: String.t()
+  def run!(packer, args) do
+    case System.cmd(packer, args, stderr_to_stdout: true) do
+      {output, 0} ->
+        output
+
+      {output, status} ->
+        Mix.raise(
+          "wexlo: packing failed (#{packer} exited with status #{status}):\n" <>
+            String.trim_trailing(output)
+        )
+    end
+  end
+
+  defp non_empty(""), do: nil
+  defp non_empty(value), do: value
+
+  defp executable(name) do
+    if String.contains?(name, "/") do
+      path = Path.expand(name)
+      if File.regular?(path) and executable_bits?(path), do: path
+    else
+      System.find_executable(name)
+    end
+  end
+
+  defp executable_bits?(path) do
+    match?({:ok, %File.Stat{mode: mode}} when Bitwise.band(mode, 0o111) != 0, File.stat(path))
+  end
+end
