@@ -168,13 +168,28 @@ TEST_F(Cleanup, ADeletionFailureEndsTheCleanup) {
   install("b", "0.1.1");
   install("c", "0.1.2");
   install("current", "1.0.0");
-  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b"), Failure::AccessDenied);
+  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b.wexlo-removing"),
+            Failure::AccessDenied);
   auto result = run("current");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), Failure::AccessDenied);
   EXPECT_EQ(remaining(), (Names{"b", "c", "current"}));
   EXPECT_EQ(console.err, "[l] Uninstalled older version (v0.1.0)\n");
   EXPECT_FALSE(wasRead("c"));
+}
+
+TEST_F(Cleanup, InstallsInUseArePassedByAndLeftoversOfEarlierRemovalsGo) {
+  install("a_running", "0.1.0");
+  install("b_unpacking", "0.1.1");
+  install("c_free", "0.1.2");
+  install("current", "1.0.0");
+  fs.addFile(dir("d_old.wexlo-removing/lib/x"), "left");
+  fs.holdLockElsewhere(dir("a_running/.wexlo-run.lock"), LockMode::Shared);
+  fs.holdLockElsewhere(dir("b_unpacking/.wexlo-install.lock"), LockMode::Exclusive);
+  ASSERT_TRUE(run("current"));
+  EXPECT_EQ(remaining(), (Names{"a_running", "b_unpacking", "current"}));
+  EXPECT_EQ(console.err, "[l] Uninstalled older version (v0.1.2)\n");
+  EXPECT_TRUE(fs.heldLocks().empty());
 }
 
 TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {
@@ -188,14 +203,16 @@ TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {
   fs = {};
   install("current", "1.0.0");
   install("old", "0.1.0");
-  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("current/_metadata.json"), Failure::StreamTooLong);
+  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("current/_metadata.json"),
+            Failure::StreamTooLong);
   EXPECT_EQ(run("current").error(), Failure::StreamTooLong);
 
   fs = {};
   install("a_unreadable", "0.0.1");
   install("current", "1.0.0");
   install("old", "0.1.0");
-  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("a_unreadable/_metadata.json"), Failure::ReadFailed);
+  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("a_unreadable/_metadata.json"),
+            Failure::ReadFailed);
   EXPECT_EQ(run("current").error(), Failure::ReadFailed);
   EXPECT_EQ(remaining(), (Names{"a_unreadable", "current", "old"}));
   EXPECT_EQ(console.err, "");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "install/removal.h"
 #include "support/fake_console.h"
 #include "support/fake_file_system.h"
 #include "support/launcher_kit.h"
@@ -26,7 +27,10 @@ class InstallTest : public ::testing::Test {
   Result<InstallOutcome> install(const std::string& archive) {
     payload_ = testing::xzCompress(archive);
     EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
-    return installIfNeeded(fs_, log_, build, kInstall, kMarker);
+    auto installed = installIfNeeded(fs_, log_, build, kInstall, kMarker);
+    if (!installed) return fail(installed.error());
+    inUse_ = std::move(installed->inUse);
+    return installed->outcome;
   }
   std::vector<std::string> writes() const {
     std::vector<std::string> out;
@@ -41,7 +45,11 @@ class InstallTest : public ::testing::Test {
   Environment environment_;
   ErrorLog log_{console_, environment_};
   std::string payload_;
+  std::unique_ptr<FileLock> inUse_;
 };
+
+const std::string kRunLock = std::string(kInstall) + "/" + std::string(kRunLockName);
+const std::string kPartialMarker = std::string(kMarker) + ".partial";
 
 TEST_F(InstallTest, FirstRunUnpacksEverythingAndWritesTheMarkerLast) {
   auto archive = testing::makeArchive({{"lib/.wexlo", "", 0100644},
@@ -56,8 +64,11 @@ TEST_F(InstallTest, FirstRunUnpacksEverythingAndWritesTheMarkerLast) {
   EXPECT_EQ(fs_.node(std::string(kInstall) + "/top")->mode, 0755u);
   EXPECT_EQ(fs_.content(kMarker), kMetadata);
   ASSERT_FALSE(writes().empty());
-  EXPECT_EQ(writes().back(), kMarker);
+  EXPECT_EQ(writes().back(), kPartialMarker);
+  EXPECT_FALSE(fs_.exists(kPartialMarker));
   EXPECT_EQ(console_.err + console_.out, "");
+  // The run keeps the install marked in use for its runtime.
+  EXPECT_EQ(fs_.heldLocks(), (std::map<std::string, std::string>{{kRunLock.substr(1), "shared"}}));
 }
 
 TEST_F(InstallTest, AnExistingMarkerMeansInstalledWhateverElseIsMissing) {
@@ -71,9 +82,9 @@ TEST_F(InstallTest, AnExistingMarkerMeansInstalledWhateverElseIsMissing) {
 // waits for the lock.
 class RacingFileSystem : public FakeFileSystem {
  public:
-  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override {
-    addFile(kMarker, "theirs");
-    return FakeFileSystem::lockExclusive(path);
+  Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) override {
+    if (mode == LockMode::Exclusive) addFile(kMarker, "theirs");
+    return FakeFileSystem::lock(path, mode);
   }
 };
 
@@ -82,7 +93,8 @@ TEST_F(InstallTest, AnInstallFinishedWhileWaitingForTheLockIsNotRepeated) {
   std::string archive = testing::makeArchive({{"x", "y"}});
   payload_ = testing::xzCompress(archive);
   EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
-  EXPECT_EQ(installIfNeeded(fs, log_, build, kInstall, kMarker).value(), InstallOutcome::Ready);
+  EXPECT_EQ(installIfNeeded(fs, log_, build, kInstall, kMarker).value().outcome,
+            InstallOutcome::Ready);
   EXPECT_EQ(fs.content(kMarker), "theirs");
   EXPECT_FALSE(fs.exists(std::string(kInstall) + "/x"));
   EXPECT_TRUE(fs.exists(std::string(kInstall) + "/" + std::string(kInstallLockName)));
@@ -160,11 +172,34 @@ TEST_F(InstallTest, DirectoryFailuresOtherThanAlreadyExistingEndTheInstall) {
   EXPECT_FALSE(fs_.exists(kMarker));
 }
 
-TEST_F(InstallTest, AFailedMarkerWriteLeavesTheTreeForTheNextRun) {
-  fs_.failOn(FakeFileSystem::Op::WriteFile, kMarker, Failure::NoSpaceLeft);
-  EXPECT_EQ(install(testing::makeArchive({{"x", "y"}})).error(), Failure::NoSpaceLeft);
-  EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "y");
-  EXPECT_FALSE(fs_.exists(kMarker));
+TEST_F(InstallTest, AFailedMarkerWriteLeavesNoMarkerSoTheNextRunUnpacksAgain) {
+  for (auto op : {FakeFileSystem::Op::WriteFile, FakeFileSystem::Op::Rename}) {
+    FakeFileSystem fresh;
+    fresh.failOn(op, kPartialMarker, Failure::NoSpaceLeft);
+    std::swap(fs_, fresh);
+    EXPECT_EQ(install(testing::makeArchive({{"x", "y"}})).error(), Failure::NoSpaceLeft);
+    EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "y");
+    EXPECT_FALSE(fs_.exists(kMarker));
+  }
+}
+
+TEST_F(InstallTest, LinksWhereTheArchivePutsDirectoriesOrFilesAreReplacedNotFollowed) {
+  fs_.addDirectory("/elsewhere");
+  fs_.addLink(std::string(kInstall) + "/lib", "/elsewhere");
+  fs_.addLink(std::string(kInstall) + "/top", "/elsewhere/file");
+  ASSERT_TRUE(install(testing::makeArchive({{"lib/a/b", "1"}, {"top", "2"}})));
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/a/b"), "1");
+  EXPECT_EQ(fs_.node(std::string(kInstall) + "/top")->kind, EntryKind::File);
+  EXPECT_EQ(fs_.tree("/elsewhere"), std::vector<std::string>{});
+}
+
+TEST_F(InstallTest, AnInstalledReleaseIsMarkedInUseWithoutAnyWrite) {
+  fs_.addFile(kMarker, "done");
+  ASSERT_EQ(install(testing::makeArchive({{"x", "y"}})).value(), InstallOutcome::Ready);
+  EXPECT_TRUE(writes().empty());
+  EXPECT_EQ(fs_.heldLocks().at(kRunLock.substr(1)), "shared");
+  inUse_.reset();
+  EXPECT_TRUE(fs_.heldLocks().empty());
 }
 
 }  // namespace

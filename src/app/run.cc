@@ -39,6 +39,18 @@ class Run {
     if (!metadata) return kFailedRun;
 
     std::string_view appName = build.appName;
+    // These names become directory names: each must be one plain component,
+    // or the install could land, and an uninstall delete, outside its place.
+    for (auto [what, name] : {std::pair{"app_name", std::string_view(metadata->appName)},
+                              std::pair{"app_version", std::string_view(metadata->appVersion)},
+                              std::pair{"erts_version", std::string_view(metadata->ertsVersion)},
+                              std::pair{"application name", appName}}) {
+      if (!isPlainPathComponent(name)) {
+        log_.logError(
+            {"this launcher's ", what, " \"", name, "\" is not usable as a directory name"});
+        return kFailedRun;
+      }
+    }
     auto base = resolveBaseDirectory(p_.console, environment_, p_.process, appName);
     if (!base) return locationFailed(base.error(), appName);
     auto install = resolveInstallDirectory(
@@ -56,7 +68,7 @@ class Run {
 
     auto installed = installIfNeeded(p_.fs, log_, build, *install, metadataPath);
     if (!installed) return failed(installed.error());
-    if (*installed == InstallOutcome::EndRunQuietly) return 0;
+    if (installed->outcome == InstallOutcome::EndRunQuietly) return 0;
 
     // Resolved a second time on purpose: the cleanup reads the override
     // variable afresh, and its two notice lines print again.
@@ -68,6 +80,9 @@ class Run {
 
     // The mapping of the launcher's own file is no longer needed.
     own->image.reset();
+    // Without it the runtime still runs; only the cleanup of a later
+    // version could then miss that the install is in use.
+    if (installed->inUse) (void)installed->inUse->keepAcrossHandOver();
     auto status =
         launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata, *install);
     return status ? *status : failed(status.error());

@@ -1,6 +1,7 @@
 #include "install/cleanup.h"
 
 #include "install/location.h"
+#include "install/removal.h"
 
 namespace wexlo {
 
@@ -56,6 +57,11 @@ Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
   for (const DirectoryEntry& entry : *entries) {
     if (entry.kind != EntryKind::Directory) continue;
     std::string path = joinPath({baseDirectory, entry.name});
+    if (isRemovalLeftover(entry.name)) {
+      // What an interrupted removal left; it goes quietly, or next time.
+      (void)fs.deleteTree(path);
+      continue;
+    }
     // Every directory is read, even without a reference, so that unreadable
     // installs are reported on every run.
     auto record = readInstallRecord(fs, log, path);
@@ -63,7 +69,14 @@ Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
     if (!*record || !*reference) continue;
     if (!sameApplication(**record, **reference) || !isOlder(**record, **reference)) continue;
 
-    if (auto deleted = fs.deleteTree(path); !deleted) return deleted;
+    // An install that a runtime runs from, or that a launcher is unpacking,
+    // is passed by; a later run removes it once it is free.
+    auto locks = lockForRemoval(fs, path, UnpackingRun::PassBy);
+    if (!locks) return fail(locks.error());
+    if (!*locks) continue;
+    auto removed = removeInstall(fs, path, std::move(**locks));
+    if (!removed) return fail(removed.error());
+    if (!*removed) continue;
     // The line is a courtesy; failing to show it does not undo the removal.
     (void)writeMessage(console, StreamId::Error,
                        {"[l] Uninstalled older version (v", (*record)->metadata.appVersion, ")\n"});

@@ -34,9 +34,12 @@ Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog&
                                                        std::string_view directory);
 
 // Deletes every directory in `baseDirectory` holding the same application at
-// a lower version than `currentInstallDirectory`, with one "[l]" line each.
-// Links are never followed, and without a readable record for the current
-// install nothing is deleted. A failure to list or to delete ends the cleanup.
+// a lower version than `currentInstallDirectory`, with one "[l]" line each,
+// except installs in use (a runtime runs from one, or a launcher is
+// unpacking it), which are passed by silently. Links are never followed, and
+// without a readable record for the current install nothing is deleted. A
+// failure to list or to delete ends the cleanup. Leftovers of interrupted
+// removals are deleted quietly.
 Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
                            std::string_view baseDirectory,
                            std::string_view currentInstallDirectory);

@@ -5,6 +5,7 @@
 #include "format/archive_reader.h"
 #include "format/payload_decoder.h"
 #include "install/location.h"
+#include "install/removal.h"
 
 namespace wexlo {
 
@@ -58,10 +59,21 @@ Status decodeAndUnpack(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build
   return unpackArchive(fs, decoded->bytes(), installDirectory);
 }
 
-// Writes the build metadata text, byte for byte, as the install's marker.
+// Writes the build metadata text, byte for byte, as the install's marker:
+// under a temporary name first, so the marker is absent or complete.
 Status writeMetadataFile(FileSystem& fs, std::string_view metadataPath,
                          std::string_view metadataText) {
-  return fs.writeFile(metadataPath, asBytes(metadataText), 0644);
+  const std::string partial = std::string(metadataPath) + ".partial";
+  if (auto written = fs.writeFile(partial, asBytes(metadataText), 0644); !written) return written;
+  return fs.rename(partial, metadataPath);
+}
+
+// Takes a lock; an empty one where the file system has no locks at all.
+Result<std::unique_ptr<FileLock>> lockOptionally(FileSystem& fs, const std::string& path,
+                                                 LockMode mode) {
+  auto lock = fs.lock(path, mode);
+  if (!lock && lock.error() == Failure::FileLocksUnsupported) return nullptr;
+  return lock;
 }
 
 }  // namespace
@@ -97,35 +109,42 @@ Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
   }
 }
 
-Result<InstallOutcome> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
-                                       std::string_view installDirectory,
-                                       std::string_view metadataPath) {
+Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
+                                  std::string_view installDirectory,
+                                  std::string_view metadataPath) {
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
-
   MarkerState state = testMarker(fs, log, metadataPath);
-  std::unique_ptr<FileLock> lock;
-  if (state == MarkerState::Missing) {
-    // Another launcher may be unpacking the same release right now: wait
-    // for it, then look again, so each install is unpacked once and a
-    // running runtime never sees its files rewritten.
-    auto locked = fs.lockExclusive(joinPath({installDirectory, kInstallLockName}));
-    if (locked) {
-      lock = std::move(*locked);
-    } else if (locked.error() != Failure::FileLocksUnsupported) {
-      return fail(locked.error());
-    }
-    state = testMarker(fs, log, metadataPath);
-  }
-  if (state == MarkerState::Present) return InstallOutcome::Ready;
-  if (state == MarkerState::Unreadable) return InstallOutcome::EndRunQuietly;
+  if (state == MarkerState::Unreadable) return Installed{InstallOutcome::EndRunQuietly, nullptr};
+  auto inUse = lockOptionally(fs, joinPath({installDirectory, kRunLockName}), LockMode::Shared);
+  if (!inUse) return fail(inUse.error());
+  // Looked at again under the lock: an uninstall may have finished meanwhile.
+  state = testMarker(fs, log, metadataPath);
+  if (state == MarkerState::Unreadable) return Installed{InstallOutcome::EndRunQuietly, nullptr};
+  if (state == MarkerState::Present) return Installed{InstallOutcome::Ready, std::move(*inUse)};
 
-  if (auto unpacked = decodeAndUnpack(fs, log, build, installDirectory); !unpacked) {
-    return fail(unpacked.error());
+  // An uninstall may have removed the directory while this run waited.
+  if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
+  // Another launcher may be unpacking the same release right now: wait for
+  // it, then look again, so each install is unpacked once and a running
+  // runtime never sees its files rewritten.
+  auto unpacking =
+      lockOptionally(fs, joinPath({installDirectory, kInstallLockName}), LockMode::Exclusive);
+  if (!unpacking) return fail(unpacking.error());
+  state = testMarker(fs, log, metadataPath);
+  if (state == MarkerState::Unreadable) return Installed{InstallOutcome::EndRunQuietly, nullptr};
+  if (state == MarkerState::Missing) {
+    if (auto unpacked = decodeAndUnpack(fs, log, build, installDirectory); !unpacked) {
+      return fail(unpacked.error());
+    }
+    if (auto written = writeMetadataFile(fs, metadataPath, build.metadataText); !written) {
+      return fail(written.error());
+    }
   }
-  if (auto written = writeMetadataFile(fs, metadataPath, build.metadataText); !written) {
-    return fail(written.error());
-  }
-  return InstallOutcome::Ready;
+  // The run lock is taken again: the one taken first may belong to a
+  // directory that was removed meanwhile.
+  inUse = lockOptionally(fs, joinPath({installDirectory, kRunLockName}), LockMode::Shared);
+  if (!inUse) return fail(inUse.error());
+  return Installed{InstallOutcome::Ready, std::move(*inUse)};
 }
 
 }  // namespace wexlo

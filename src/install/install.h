@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -16,21 +17,25 @@ enum class InstallOutcome {
   EndRunQuietly,  // the install test failed unexpectedly: end with status 0
 };
 
+struct Installed {
+  InstallOutcome outcome = InstallOutcome::Ready;
+  // The install's run lock, held shared for as long as the run and its
+  // runtime last so that no launcher removes the install under them; empty
+  // where the file system has no locks.
+  std::unique_ptr<FileLock> inUse;
+};
+
 // Makes the install directory, and unless its `_metadata.json` exists,
-// decodes the payload, unpacks every entry and writes `_metadata.json` last.
-// An exclusive lock in the install directory keeps two launchers from
-// unpacking over each other.
-Result<InstallOutcome> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
-                                       std::string_view installDirectory,
-                                       std::string_view metadataPath);
+// decodes the payload, unpacks every entry and writes `_metadata.json` last,
+// whole or not at all. The install lock keeps two launchers from unpacking
+// over each other.
+Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
+                                  std::string_view installDirectory, std::string_view metadataPath);
 
 // Writes every archive entry below `installDirectory`, creating parent
 // directories on first need. Entries whose paths could escape the install
 // directory are refused with BadPathName before anything of them is written.
 Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
                      std::string_view installDirectory);
-
-// The lock file that serialises installs into one directory.
-inline constexpr std::string_view kInstallLockName = ".wexlo-install.lock";
 
 }  // namespace wexlo

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "console/message.h"
+#include "install/removal.h"
 
 namespace wexlo {
 
@@ -34,6 +35,25 @@ Result<std::string> readConfirmation(Console& console) {
   return fail(Failure::StreamTooLong);
 }
 
+// Waits for a launcher that is unpacking the install, then removes it,
+// unless a runtime runs from it: then it says so and fails with FileBusy.
+Status removeUnlessRunning(FileSystem& fs, Console& console, std::string_view installDirectory) {
+  auto exists = fs.checkExists(installDirectory);
+  if (!exists && exists.error() == Failure::FileNotFound) return {};
+  auto locks = lockForRemoval(fs, installDirectory, UnpackingRun::WaitForIt);
+  if (!locks) return fail(locks.error());
+  std::optional<bool> removed;
+  if (*locks) {
+    auto done = removeInstall(fs, installDirectory, std::move(**locks));
+    if (!done) return fail(done.error());
+    removed = *done;
+  }
+  if (removed.value_or(false)) return {};
+  say(console, StreamId::Error,
+      {"[!] The application is running from this install; close it, then uninstall again.\n"});
+  return fail(Failure::FileBusy);
+}
+
 Result<int> uninstall(FileSystem& fs, Console& console, std::string_view installDirectory) {
   say(console, StreamId::Error,
       {"[w] This will uninstall the application runtime for this Wexlo binary!\n"});
@@ -48,7 +68,9 @@ Result<int> uninstall(FileSystem& fs, Console& console, std::string_view install
   bool yes = !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
   if (yes) {
     say(console, StreamId::Output, {"[i] Deleting directory: ", installDirectory, "\n"});
-    if (auto deleted = fs.deleteTree(installDirectory); !deleted) return fail(deleted.error());
+    if (auto deleted = removeUnlessRunning(fs, console, installDirectory); !deleted) {
+      return fail(deleted.error());
+    }
     say(console, StreamId::Output, {"[i] Uninstall complete!\n"});
   } else {
     say(console, StreamId::Error, {"[w] Uninstall was aborted!\n"});

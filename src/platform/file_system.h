@@ -36,12 +36,27 @@ class MappedFile {
   virtual std::span<const std::uint8_t> bytes() const = 0;
 };
 
-// An exclusive lock between processes, released when destroyed or when the
-// holding process dies.
+enum class LockMode { Shared, Exclusive };
+
+// A lock between processes on a lock file, released when destroyed or when
+// the holding process dies.
 class FileLock {
  public:
   virtual ~FileLock() = default;
+
+  // Keeps the lock held by the program the launcher hands over to (on POSIX
+  // the lock's descriptor survives exec); where the launcher waits for that
+  // program instead, the launcher's own lock already covers it.
+  virtual Status keepAcrossHandOver() = 0;
 };
+
+// Windows refuses to rename a directory while any file in it is open, lock
+// files included; POSIX does not.
+#ifdef _WIN32
+inline constexpr bool kOpenFilesPinTheirDirectory = true;
+#else
+inline constexpr bool kOpenFilesPinTheirDirectory = false;
+#endif
 
 class FileSystem {
  public:
@@ -51,8 +66,9 @@ class FileSystem {
   // fine; a non-directory in the way fails with NotDir (or PathAlreadyExists).
   virtual Status makePath(std::string_view path) = 0;
 
-  // Creates one directory: PathAlreadyExists when the name exists,
-  // FileNotFound when the parent is missing.
+  // Creates one directory: PathAlreadyExists when a directory or file of that
+  // name exists, FileNotFound when the parent is missing. A link in its place
+  // is removed, never followed, and the directory made.
   virtual Status makeDirectory(std::string_view path) = 0;
 
   // Succeeds when anything exists at `path`; FileNotFound when it (or its
@@ -61,7 +77,8 @@ class FileSystem {
 
   // Creates or truncates `path` and writes all of `content`. On platforms with
   // Unix permissions the bits `mode & 0777` are applied, also to a file that
-  // already existed; elsewhere `mode` is ignored.
+  // already existed; elsewhere `mode` is ignored. A link in the file's place is
+  // removed and replaced by the file, never written through.
   virtual Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
                            std::uint32_t mode) = 0;
 
@@ -77,9 +94,18 @@ class FileSystem {
   // followed. A path that does not exist counts as deleted.
   virtual Status deleteTree(std::string_view path) = 0;
 
-  // Waits until this process holds an exclusive lock on the file at `path`,
-  // creating the file when missing.
-  virtual Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) = 0;
+  // Renames `from` to `to` in the same directory tree, replacing a file (not
+  // a directory) at `to`. Fails with FileBusy or AccessDenied when the
+  // platform refuses to move something in use.
+  virtual Status rename(std::string_view from, std::string_view to) = 0;
+
+  // Waits until this process holds the lock on the file at `path`, creating
+  // the file when missing. FileLocksUnsupported where the file system has none.
+  virtual Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) = 0;
+
+  // The same without waiting: FileBusy while another process holds a lock
+  // that conflicts with `mode`.
+  virtual Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) = 0;
 };
 
 // The file system of the machine the launcher runs on.

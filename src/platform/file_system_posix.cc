@@ -108,6 +108,14 @@ class PosixFileLock : public FileLock {
  public:
   explicit PosixFileLock(int fd) : fd_(fd) {}
 
+  Status keepAcrossHandOver() override {
+    // flock() locks belong to the open file, so the runtime that replaces the
+    // launcher holds this one until it exits.
+    int flags = ::fcntl(fd_.get(), F_GETFD);
+    if (flags < 0 || ::fcntl(fd_.get(), F_SETFD, flags & ~FD_CLOEXEC) != 0) return fromErrno();
+    return {};
+  }
+
  private:
   FileDescriptor fd_;  // closing the descriptor releases the lock
 };
@@ -183,7 +191,15 @@ class PosixFileSystem : public FileSystem {
   }
 
   Status makeDirectory(std::string_view path) override {
-    if (::mkdir(std::string(path).c_str(), 0777) != 0) return fromErrno();
+    const std::string p(path);
+    if (::mkdir(p.c_str(), 0777) == 0) return {};
+    if (errno != EEXIST) return fromErrno();
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return fail(Failure::PathAlreadyExists);
+    // A link where a directory belongs would lead the writes below it
+    // elsewhere: it goes, and a real directory takes its place.
+    if (::unlink(p.c_str()) != 0 || ::mkdir(p.c_str(), 0777) != 0) return fromErrno();
     return {};
   }
 
@@ -196,9 +212,15 @@ class PosixFileSystem : public FileSystem {
   Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
                    std::uint32_t mode) override {
     mode_t permissions = permissionsUnderUmask(mode);
-    // O_NOFOLLOW: a link planted where a file belongs is never written through.
-    FileDescriptor fd(::open(std::string(path).c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, permissions));
+    const std::string p(path);
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+    // O_NOFOLLOW: a link planted where a file belongs is never written
+    // through; it is removed and the file written in its place.
+    int opened = ::open(p.c_str(), kFlags, permissions);
+    if (opened < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0) {
+      opened = ::open(p.c_str(), kFlags, permissions);
+    }
+    FileDescriptor fd(opened);
     if (fd.get() < 0) return fromErrno();
     Status written = writeAll(fd.get(), content);
     if (written && ::fchmod(fd.get(), permissions) != 0) written = fromErrno();
@@ -271,12 +293,29 @@ class PosixFileSystem : public FileSystem {
     return removeAt(AT_FDCWD, std::string(path).c_str());
   }
 
-  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override {
+  Status rename(std::string_view from, std::string_view to) override {
+    if (::rename(std::string(from).c_str(), std::string(to).c_str()) != 0) return fromErrno();
+    return {};
+  }
+
+  Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) override {
+    return lockFile(path, mode, 0);
+  }
+
+  Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) override {
+    return lockFile(path, mode, LOCK_NB);
+  }
+
+ private:
+  static Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, LockMode mode,
+                                                    int flags) {
     int fd = ::open(std::string(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return fromErrno();
     auto lock = std::make_unique<PosixFileLock>(fd);
-    while (::flock(fd, LOCK_EX) != 0) {
+    const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | flags;
+    while (::flock(fd, operation) != 0) {
       if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) return fail(Failure::FileBusy);
       if (errno == ENOLCK || errno == EOPNOTSUPP) return fail(Failure::FileLocksUnsupported);
       return fromErrno();
     }

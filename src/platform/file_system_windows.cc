@@ -151,6 +151,9 @@ class WindowsFileLock final : public FileLock {
   WindowsFileLock(const WindowsFileLock&) = delete;
   WindowsFileLock& operator=(const WindowsFileLock&) = delete;
 
+  // The launcher waits for the runtime while it holds this lock.
+  Status keepAcrossHandOver() override { return {}; }
+
  private:
   UniqueHandle file_;
 };
@@ -166,7 +169,13 @@ class WindowsFileSystem final : public FileSystem {
   Status makeDirectory(std::string_view path) override {
     auto wide = win32::extendedPath(path);
     if (!wide) return std::unexpected(wide.error());
-    return createDirectory(*wide);
+    auto created = createDirectory(*wide);
+    if (created || created.error() != Failure::PathAlreadyExists) return created;
+    // A link where a directory belongs would lead the writes below it
+    // elsewhere: it goes, and a real directory takes its place.
+    auto removed = removeIfLink(*wide);
+    if (!removed) return std::unexpected(removed.error());
+    return *removed ? createDirectory(*wide) : created;
   }
 
   Status checkExists(std::string_view path) override {
@@ -183,6 +192,8 @@ class WindowsFileSystem final : public FileSystem {
                    std::uint32_t /*mode: Windows has no permission bits to apply*/) override {
     auto wide = win32::extendedPath(path);
     if (!wide) return std::unexpected(wide.error());
+    // A link in the file's place is removed, never written through.
+    if (auto removed = removeIfLink(*wide); !removed) return std::unexpected(removed.error());
     auto file = openFile(*wide, GENERIC_WRITE, CREATE_ALWAYS);
     if (!file) return std::unexpected(file.error());
     return writeAllAt(file->get(), content);
@@ -234,14 +245,38 @@ class WindowsFileSystem final : public FileSystem {
     return deleteTreeAt(*wide);
   }
 
-  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override {
+  Status rename(std::string_view from, std::string_view to) override {
+    auto source = win32::extendedPath(from);
+    if (!source) return std::unexpected(source.error());
+    auto target = win32::extendedPath(to);
+    if (!target) return std::unexpected(target.error());
+    if (!MoveFileExW(source->c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return fail(win32::lastFailure());
+    }
+    return {};
+  }
+
+  Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) override {
+    return lockFile(path, mode, 0);
+  }
+
+  Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) override {
+    return lockFile(path, mode, LOCKFILE_FAIL_IMMEDIATELY);
+  }
+
+ private:
+  static Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, LockMode mode,
+                                                    DWORD flags) {
     auto wide = win32::extendedPath(path);
     if (!wide) return std::unexpected(wide.error());
     auto file = openFile(*wide, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (!file) return std::unexpected(file.error());
+    if (mode == LockMode::Exclusive) flags |= LOCKFILE_EXCLUSIVE_LOCK;
     OVERLAPPED whole{};
-    if (!LockFileEx(file->get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-      return fail(win32::lastFailure());
+    if (!LockFileEx(file->get(), flags, 0, MAXDWORD, MAXDWORD, &whole)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_LOCK_VIOLATION) return fail(Failure::FileBusy);
+      return fail(win32::failureFromError(error));
     }
     return std::make_unique<WindowsFileLock>(std::move(*file));
   }

@@ -120,6 +120,19 @@ Result<RawEntry> inspect(const std::wstring& path) {
 
 }  // namespace
 
+Result<bool> removeIfLink(const std::wstring& path) {
+  auto entry = inspect(path);
+  if (!entry) {
+    if (entry.error() == Failure::FileNotFound) return false;
+    return std::unexpected(entry.error());
+  }
+  if (kindOf(entry->attributes, entry->reparseTag) != EntryKind::Link) return false;
+  if (auto removed = removeLeaf(path, entry->attributes); !removed) {
+    return std::unexpected(removed.error());
+  }
+  return true;
+}
+
 Status deleteTreeAt(const std::wstring& root) {
   auto top = inspect(root);
   if (!top) {

@@ -37,6 +37,10 @@ struct RawEntry {
 // The entries of `directory` without "." and "..", links not followed.
 Result<std::vector<RawEntry>> listAt(const std::wstring& directory);
 
+// Removes `path` when it is a link (symbolic link or junction), leaving its
+// target alone; true when it did. Anything else, or nothing, stays.
+Result<bool> removeIfLink(const std::wstring& path);
+
 // Deletes `root` and everything below it; links are removed, never followed.
 // A missing root counts as deleted.
 Status deleteTreeAt(const std::wstring& root);

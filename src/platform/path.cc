@@ -14,6 +14,11 @@ bool isSeparator(char c) {
 
 }  // namespace
 
+bool isPlainPathComponent(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
 std::string joinPath(std::initializer_list<std::string_view> pieces) {
   std::string path;
   bool first = true;

@@ -19,4 +19,8 @@ inline constexpr char kPathSeparator = '/';
 // on POSIX only '/'.
 std::string joinPath(std::initializer_list<std::string_view> pieces);
 
+// A name that stays one directory entry on every platform: not empty, not
+// "." or "..", and without '/', '\\' or NUL.
+bool isPlainPathComponent(std::string_view name);
+
 }  // namespace wexlo

@@ -10,8 +10,8 @@ namespace {
 // The names `calls` records, in the order of FakeFileSystem::Op.
 std::string_view opName(FakeFileSystem::Op operation) {
   static constexpr std::string_view kNames[] = {
-      "makePath", "makeDirectory", "checkExists",   "writeFile",  "openForReading",
-      "readAll",  "mapReadOnly",   "listDirectory", "deleteTree", "lockExclusive",
+      "makePath",    "makeDirectory", "checkExists", "writeFile", "openForReading", "readAll",
+      "mapReadOnly", "listDirectory", "deleteTree",  "rename",    "lock",
   };
   return kNames[static_cast<std::size_t>(operation)];
 }
@@ -42,7 +42,24 @@ class FakeMappedFile : public MappedFile {
   std::string content_;
 };
 
-class FakeLock : public FileLock {};
+// Registers itself as held while it lives.
+class FakeLock : public FileLock {
+ public:
+  using Registry = std::map<int, std::pair<std::string, std::string>>;
+  FakeLock(std::shared_ptr<Registry> held, std::string path, LockMode mode)
+      : held_(std::move(held)), id_(held_->empty() ? 0 : held_->rbegin()->first + 1) {
+    (*held_)[id_] = {std::move(path), mode == LockMode::Shared ? "shared" : "exclusive"};
+  }
+  ~FakeLock() override { held_->erase(id_); }
+  Status keepAcrossHandOver() override {
+    (*held_)[id_].second += " kept";
+    return {};
+  }
+
+ private:
+  std::shared_ptr<Registry> held_;
+  int id_;
+};
 
 }  // namespace
 
@@ -155,7 +172,8 @@ Status FakeFileSystem::makePath(std::string_view path) {
 Status FakeFileSystem::makeDirectory(std::string_view path) {
   if (auto s = injected(Op::MakeDirectory, path); !s) return s;
   std::string p = normalize(path);
-  if (exists(p)) return fail(Failure::PathAlreadyExists);
+  // A link in the directory's place is replaced; anything else stays.
+  if (exists(p) && nodes_[p].kind != EntryKind::Link) return fail(Failure::PathAlreadyExists);
   if (!isDirectory(parentOf(p))) {
     return exists(parentOf(p)) ? fail(Failure::NotDir) : fail(Failure::FileNotFound);
   }
@@ -225,11 +243,51 @@ Status FakeFileSystem::deleteTree(std::string_view path) {
   return {};
 }
 
-Result<std::unique_ptr<FileLock>> FakeFileSystem::lockExclusive(std::string_view path) {
-  if (auto s = injected(Op::LockExclusive, path); !s) return fail(s.error());
+Status FakeFileSystem::rename(std::string_view from, std::string_view to) {
+  if (auto s = injected(Op::Rename, from); !s) return s;
+  std::string source = normalize(from);
+  std::string target = normalize(to);
+  if (!nodes_.contains(source)) return fail(Failure::FileNotFound);
+  if (!isDirectory(parentOf(target))) return fail(Failure::FileNotFound);
+  if (isDirectory(target)) return fail(Failure::PathAlreadyExists);
+  std::map<std::string, Node> moved;
+  std::erase_if(nodes_, [&](const auto& item) {
+    const std::string& path = item.first;
+    if (path != source && !path.starts_with(source + "/")) return false;
+    moved[target + path.substr(source.size())] = item.second;
+    return true;
+  });
+  for (auto& [path, node] : moved) nodes_[path] = std::move(node);
+  return {};
+}
+
+void FakeFileSystem::holdLockElsewhere(std::string_view path, LockMode mode) {
+  elsewhere_[normalize(path)] = mode;
+}
+
+std::map<std::string, std::string> FakeFileSystem::heldLocks() const {
+  std::map<std::string, std::string> locks;
+  for (const auto& [id, lock] : *held_) locks[lock.first] = lock.second;
+  return locks;
+}
+
+Result<std::unique_ptr<FileLock>> FakeFileSystem::lock(std::string_view path, LockMode mode) {
+  if (auto s = injected(Op::Lock, path); !s) return fail(s.error());
   std::string p = normalize(path);
+  if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);
   if (!nodes_.contains(p)) nodes_[p] = Node{EntryKind::File, "", 0644};
-  return std::make_unique<FakeLock>();
+  elsewhere_.erase(p);
+  return std::make_unique<FakeLock>(held_, p, mode);
+}
+
+Result<std::unique_ptr<FileLock>> FakeFileSystem::tryLock(std::string_view path, LockMode mode) {
+  auto other = elsewhere_.find(normalize(path));
+  if (other != elsewhere_.end() &&
+      (mode == LockMode::Exclusive || other->second == LockMode::Exclusive)) {
+    calls.push_back("tryLock " + std::string(path));
+    return fail(Failure::FileBusy);
+  }
+  return lock(path, mode);
 }
 
 }  // namespace wexlo::testing

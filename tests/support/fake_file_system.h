@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,21 @@ class FakeFileSystem : public FileSystem {
     MapReadOnly,
     ListDirectory,
     DeleteTree,
-    LockExclusive
+    Rename,
+    Lock,
   };
 
   // The next calls of `operation` on exactly `path` fail with `failure`.
   void failOn(Op operation, std::string_view path, Failure failure);
+
+  // Another process holds a lock on `path`: tryLock() of a conflicting mode
+  // fails with FileBusy (lock() waits for it, which a fake cannot, so it
+  // takes over as if the other process had ended).
+  void holdLockElsewhere(std::string_view path, LockMode mode);
+
+  // The locks this process holds now, and whether each was kept for the
+  // runtime (path -> "shared"/"exclusive", plus " kept").
+  std::map<std::string, std::string> heldLocks() const;
 
   bool exists(std::string_view path) const;
   bool isDirectory(std::string_view path) const;
@@ -61,7 +72,9 @@ class FakeFileSystem : public FileSystem {
   Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) override;
   Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) override;
   Status deleteTree(std::string_view path) override;
-  Result<std::unique_ptr<FileLock>> lockExclusive(std::string_view path) override;
+  Status rename(std::string_view from, std::string_view to) override;
+  Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) override;
+  Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) override;
 
   static std::string normalize(std::string_view path);
   static std::string parentOf(const std::string& normalized);
@@ -70,6 +83,10 @@ class FakeFileSystem : public FileSystem {
   Status injected(Op operation, std::string_view path);
   std::map<std::string, Node> nodes_;  // normalized path -> node; "" is the root
   std::map<std::pair<Op, std::string>, Failure> failures_;
+  std::map<std::string, LockMode> elsewhere_;
+  // Every live lock of this process by a serial number: path and state.
+  std::shared_ptr<std::map<int, std::pair<std::string, std::string>>> held_ =
+      std::make_shared<std::map<int, std::pair<std::string, std::string>>>();
 };
 
 }  // namespace wexlo::testing

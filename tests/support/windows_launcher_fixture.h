@@ -124,6 +124,7 @@ class WindowsLauncherTest : public ::testing::Test {
     std::map<std::string, std::string> found = filesBelow(install());
     found.erase("_metadata.json");
     found.erase(".wexlo-install.lock");
+    found.erase(".wexlo-run.lock");
     EXPECT_EQ(found.size(), expected.size());
     for (const auto& [path, content] : expected) {
       auto it = found.find(path);
