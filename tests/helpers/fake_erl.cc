@@ -9,6 +9,8 @@
 //   WEXLO_FAKE_ERL_SIGNAL      (POSIX) raise this signal instead of exiting
 //   WEXLO_FAKE_ERL_SLEEP_MS    stay alive this long after recording (a runtime
 //                              still running while another launcher starts)
+//   WEXLO_FAKE_ERL_WAIT_FOR    stay alive after recording until this file exists
+//                              (at most a minute): a runtime the test lets go
 //   WEXLO_FAKE_ERL_EXIT        exit status (decimal, default 0)
 //
 // Record format: one line per item, "<kind>\t<hex of the bytes>\n", so that
@@ -188,6 +190,15 @@ int run(std::string& record) {
     }
   }
 
+  if (auto release = control("WEXLO_FAKE_ERL_WAIT_FOR"); release && !release->empty()) {
+    for (int tries = 0; tries < 6000; ++tries) {
+      if (std::FILE* file = std::fopen(release->c_str(), "rb")) {
+        std::fclose(file);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
   if (long milliseconds = parseNumber(control("WEXLO_FAKE_ERL_SLEEP_MS")); milliseconds > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }

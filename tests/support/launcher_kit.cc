@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include "format/footer.h"
+
 namespace wexlo::testing {
 
 namespace {
@@ -83,6 +85,23 @@ std::filesystem::path packRawWith(const std::vector<std::string>& stubChoice,
 const std::vector<std::string> kWindowsTarget = {"--target", "windows-x86_64"};
 
 }  // namespace
+
+std::filesystem::path assembleLauncher(const std::filesystem::path& output,
+                                       std::string_view metadata, std::string_view payload,
+                                       std::uint64_t decompressedLength, std::string_view appName) {
+  std::string image = readFile(stubPath());
+  const Footer footer{.payloadOffset = image.size(),
+                      .payloadLength = payload.size(),
+                      .decompressedLength = decompressedLength,
+                      .metadataOffset = image.size() + payload.size(),
+                      .metadataLength = static_cast<std::uint32_t>(metadata.size()),
+                      .appNameLength = static_cast<std::uint32_t>(appName.size())};
+  const auto bytes = encodeFooter(footer);
+  image.append(payload).append(metadata).append(appName).append(bytes.begin(), bytes.end());
+  writeFile(output, image);
+  std::filesystem::permissions(output, std::filesystem::perms::owner_all);
+  return output;
+}
 
 std::filesystem::path packRaw(const std::filesystem::path& output, std::string_view metadata,
                               std::string_view payload, std::uint64_t decompressedLength,

@@ -60,6 +60,12 @@ std::filesystem::path packFilesForWindows(const std::filesystem::path& output,
                                           std::string_view metadata,
                                           const std::vector<ArchiveFile>& files);
 
+// A launcher put together without the packer, from exactly these pieces:
+// for builds the packer refuses to make.
+std::filesystem::path assembleLauncher(const std::filesystem::path& output,
+                                       std::string_view metadata, std::string_view payload,
+                                       std::uint64_t decompressedLength, std::string_view appName);
+
 // Writes `files` below `directory`, as a release on disk.
 void writeTree(const std::filesystem::path& directory, const std::vector<ArchiveFile>& files);
 
