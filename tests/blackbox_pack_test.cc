@@ -1,7 +1,10 @@
 // `wexlo pack` from a release directory on disk, and the first run of what
 // it makes: the release must come back exactly.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "support/launcher_kit.h"
@@ -92,6 +95,75 @@ TEST_F(PackRoundTripTest, BadReleasesGetOneClearLineAndNoOutput) {
                              (dir_ / "out").string(), "--stub", stubPath().string()});
   EXPECT_NE(missing.status, 0);
   EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRefused) {
+  const std::string stub = readFile(stubPath());
+  const std::string cookie = readFile(release_ / "releases/COOKIE");
+  struct Case {
+    fs::path output;
+    std::vector<std::string> extra;
+    std::string expected;
+  };
+  for (const auto& c : std::vector<Case>{
+           {stubPath(), {}, "is the stub"},
+           {release_ / "releases/COOKIE", {}, "lies inside the release directory"},
+           {release_ / "new_file", {}, "lies inside the release directory"},
+           {dir_ / "out", {"--app-version", "1.0"}, "'1.0' is not a semantic version"},
+           {dir_ / "out", {"--app-version", "0.1.3/../x"}, "is not usable as a directory name"},
+           {dir_ / "out", {"--erts-version", ".."}, "is not usable as a directory name"},
+           {dir_ / "out", {"--block-size", "4096"}, "--block-size: Value 4096 not in range"},
+           {dir_ / "out", {"--threads", "100000"}, "--threads: Value 100000 not in range"},
+       }) {
+    auto extra = c.extra;
+    extra.push_back("--quiet");
+    auto result = pack(c.output, extra);
+    EXPECT_NE(result.status, 0) << c.expected;
+    EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(readFile(stubPath()), stub);
+  EXPECT_EQ(readFile(release_ / "releases/COOKIE"), cookie);
+  EXPECT_FALSE(fs::exists(release_ / "new_file"));
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+
+  // Raw mode checks the names of a record that parses, too.
+  const std::string archive = makeArchive({{"x", "y"}});
+  writeFile(dir_ / "meta", metadataText("demo_app", "1.0", "17.1"));
+  writeFile(dir_ / "payload", xzCompress(archive));
+  auto raw = runProcess({packerPath().string(), "pack", "--metadata", (dir_ / "meta").string(),
+                         "--payload", (dir_ / "payload").string(), "--decompressed-length",
+                         std::to_string(archive.size()), "-o", (dir_ / "out").string(), "--stub",
+                         stubPath().string()});
+  EXPECT_NE(raw.err.find("'1.0' is not a semantic version"), std::string::npos) << raw.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+TEST_F(PackRoundTripTest, AnInterruptedPackerLeavesNoTemporaryOutput) {
+  // A large payload keeps the packer writing long enough to be caught at it.
+  std::string payload(32 << 20, 'p');
+  writeFile(dir_ / "payload", payload);
+  writeFile(dir_ / "meta", metadataText("demo_app", "0.1.3", "17.1"));
+  fs::create_directory(dir_ / "out");
+  for (int signal : {SIGINT, SIGTERM}) {
+    pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      const std::string packer = packerPath().string(), meta = (dir_ / "meta").string(),
+                        raw = (dir_ / "payload").string(), out = (dir_ / "out/app").string(),
+                        stub = stubPath().string();
+      ::execl(packer.c_str(), packer.c_str(), "pack", "--metadata", meta.c_str(), "--payload",
+              raw.c_str(), "--decompressed-length", "1", "-o", out.c_str(), "--stub", stub.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Wait for the temporary output to appear, then interrupt.
+    for (int i = 0; i < 20000 && fs::is_empty(dir_ / "out"); ++i) ::usleep(500);
+    ::kill(child, signal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_TRUE(fs::is_empty(dir_ / "out")) << fs::directory_iterator(dir_ / "out")->path();
+  }
 }
 
 TEST_F(PackRoundTripTest, InspectListsAndVerifies) {

@@ -8,6 +8,7 @@
 #include "format/footer.h"
 #include "format/payload_decoder.h"
 #include "pack/inspect.h"
+#include "pack/launcher_writer.h"
 #include "pack/packer.h"
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
@@ -222,7 +223,8 @@ TEST_F(PackerTest, RawModeEmbedsTheGivenBytes) {
   ASSERT_FALSE(refused);
   EXPECT_NE(refused.error().message.find("--app-name"), std::string::npos);
 
-  write(root_ / "meta.json", R"({"app_name":"from_meta"})");
+  write(root_ / "meta.json",
+        R"({"app_name":"from_meta","app_version":"1.0.0","erts_version":"1"})");
   ASSERT_TRUE(packRaw(raw));
   EXPECT_EQ(locateEmbeddedBuild(bytes(read(out_ / "raw")))->appName, "from_meta");
 }
@@ -260,12 +262,14 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   inspect(stubs_ / "wexlo-stub-linux-x86_64", false, false, &error);
   EXPECT_NE(error.find("carries no packed release"), std::string::npos);
 
-  // Raw bytes that are not xz can be looked at but not verified.
-  write(root_ / "meta.json", R"({"app_name":"x"})");
-  write(root_ / "payload.xz", "garbage");
-  RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 10, std::nullopt, out_ / "raw", {}};
-  raw.stub.directory = stubs_;
-  ASSERT_TRUE(packRaw(raw));
+  // Bytes that are not xz, under a record the packer would refuse, can be
+  // looked at but not verified.
+  const std::string stub = stubBytes("linux-x86_64");
+  ASSERT_TRUE(writeLauncher(out_ / "raw", {.stub = bytes(stub),
+                                           .payload = bytes(std::string("garbage")),
+                                           .decompressedLength = 10,
+                                           .metadataText = R"({"app_name":"x"})",
+                                           .appName = "x"}));
   EXPECT_NE(inspect(out_ / "raw", false, false, &error).find("blocks: unknown"), std::string::npos);
   EXPECT_EQ(error, "");
   inspect(out_ / "raw", false, true, &error);

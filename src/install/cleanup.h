@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "console/message.h"
-#include "install/semantic_version.h"
+#include "metadata/semantic_version.h"
 #include "metadata/build_metadata.h"
 #include "platform/console.h"
 #include "platform/failure.h"

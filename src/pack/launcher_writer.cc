@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "format/footer.h"
@@ -28,6 +32,43 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   }
   return true;
 }
+
+// The temporary output while it exists, for the signal handler below.
+char gTemporary[4096];
+
+// Installed with SA_RESETHAND | SA_NODEFER: raising the signal again ends
+// the packer the way the signal would have.
+void removeTemporaryAndEnd(int signal) {
+  ::unlink(gTemporary);
+  ::raise(signal);
+}
+
+// While alive, an interrupted or terminated packer removes its temporary
+// output before it ends, rather than leaving it beside the real one.
+class TemporaryOutputGuard {
+ public:
+  explicit TemporaryOutputGuard(const std::string& path) {
+    path.copy(gTemporary, sizeof gTemporary - 1);
+    gTemporary[std::min(path.size(), sizeof gTemporary - 1)] = '\0';
+    struct sigaction action {};
+    action.sa_handler = removeTemporaryAndEnd;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+      ::sigaction(kSignals[i], &action, &previous_[i]);
+    }
+  }
+  ~TemporaryOutputGuard() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+      ::sigaction(kSignals[i], &previous_[i], nullptr);
+  }
+  TemporaryOutputGuard(const TemporaryOutputGuard&) = delete;
+  TemporaryOutputGuard& operator=(const TemporaryOutputGuard&) = delete;
+
+ private:
+  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, 3> previous_{};
+};
 
 std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -55,7 +96,14 @@ PackResult<void> writeLauncher(const std::filesystem::path& output, const Launch
   if (directory.empty()) directory = ".";
   std::string temporary =
       (directory / ("." + output.filename().string() + ".wexlo-XXXXXX")).string();
+  // Signals are held off until the guard knows the name to remove.
+  sigset_t all, before;
+  sigfillset(&all);
+  ::sigprocmask(SIG_BLOCK, &all, &before);
   const int fd = ::mkstemp(temporary.data());
+  std::optional<TemporaryOutputGuard> guard;
+  if (fd >= 0) guard.emplace(temporary);
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
   if (fd < 0) return packError("cannot write '" + target + "': " + std::strerror(errno));
 
   std::string problem;

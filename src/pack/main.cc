@@ -8,6 +8,7 @@
 #include "pack/inspect.h"
 #include "pack/packer.h"
 #include "pack/progress_line.h"
+#include "pack/xz_encoder.h"
 
 namespace {
 
@@ -43,8 +44,12 @@ int main(int argc, char** argv) {
   pack->add_option("--app-name", appName, "Overrides the release's name");
   pack->add_option("--app-version", appVersion, "Overrides the release's version");
   pack->add_option("--erts-version", ertsVersion, "Overrides the release's ERTS version");
-  pack->add_option("--block-size", blockSize, "xz block size in bytes")->check(kUnsigned);
-  pack->add_option("--threads", threads, "Compression threads (0: one per core)")->check(kUnsigned);
+  pack->add_option("--block-size", blockSize, "xz block size in bytes")
+      ->check(kUnsigned)
+      ->check(CLI::Range(wexlo::kMinXzBlockSize, wexlo::kMaxXzBlockSize));
+  pack->add_option("--threads", threads, "Compression threads (0: one per core)")
+      ->check(kUnsigned)
+      ->check(CLI::Range(std::uint32_t{0}, wexlo::kMaxXzThreads));
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_option("--metadata", metadataFile, "Raw mode: the metadata text to embed");
   pack->add_option("--payload", payloadFile, "Raw mode: the xz payload to embed");

@@ -1,8 +1,10 @@
 #include "pack/packer.h"
 
 #include "metadata/build_metadata.h"
+#include "pack/build_names.h"
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
+#include "pack/output_path.h"
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
 
@@ -53,6 +55,10 @@ PackResult<void> packRelease(const PackOptions& options) {
   }
   auto stub = loadStub(options.stub);
   if (!stub) return std::unexpected(stub.error());
+  if (auto checked = checkOutputPath(options.output, stub->path, options.releaseDirectory);
+      !checked) {
+    return checked;
+  }
   if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
       !runtime)
     return runtime;
@@ -94,21 +100,30 @@ PackResult<void> packRaw(const RawPackOptions& options) {
   auto payload = readWholeFile(options.payloadFile, "payload file");
   if (!payload) return std::unexpected(payload.error());
 
+  // The metadata need not parse (tests embed damaged records on purpose);
+  // when it does, its names must be usable by a launcher.
+  auto decoded = decodeBuildMetadata(asText(*metadata));
+  if (decoded) {
+    auto checked = checkBuildNames(decoded->appName, decoded->appVersion, decoded->ertsVersion);
+    if (!checked) return checked;
+  }
   std::string appName;
   if (options.appName) {
     appName = *options.appName;
-  } else {
-    auto decoded = decodeBuildMetadata(asText(*metadata));
-    if (!decoded) {
-      return packError("metadata file does not parse (" +
-                       std::string(failureName(decoded.error())) + "); give --app-name");
-    }
+  } else if (decoded) {
     appName = decoded->appName;
+  } else {
+    return packError("metadata file does not parse (" + std::string(failureName(decoded.error())) +
+                     "); give --app-name");
   }
   if (appName.empty()) return packError("no application name; give --app-name");
+  if (auto checked = checkDirectoryName("application name", appName); !checked) return checked;
 
   auto stub = loadStub(options.stub);
   if (!stub) return std::unexpected(stub.error());
+  if (auto checked = checkOutputPath(options.output, stub->path, std::nullopt); !checked) {
+    return checked;
+  }
   return writeLauncher(options.output, {.stub = stub->bytes,
                                         .payload = *payload,
                                         .decompressedLength = options.decompressedLength,

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "format/archive_reader.h"
+#include "pack/build_names.h"
 #include "pack/files.h"
 
 namespace wexlo {
@@ -33,19 +34,6 @@ PackResult<std::string> readTextFile(const fs::path& path) {
   if (!bytes) return std::unexpected(bytes.error());
   if (bytes->size() > kMaxReleaseTextFile) return packError(quoted(path) + " is too large");
   return std::string(bytes->begin(), bytes->end());
-}
-
-// Versions and the name become directory names in the install tree, so they
-// must be single, plain path components.
-PackResult<void> checkComponent(std::string_view what, std::string_view value) {
-  bool plain = !value.empty() && value != "." && value != "..";
-  for (char c : value) {
-    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) plain = false;
-  }
-  if (!plain)
-    return packError(std::string(what) + " '" + std::string(value) +
-                     "' is not usable as a directory name");
-  return {};
 }
 
 PackResult<std::string> appNameFromRelFiles(const fs::path& versionDirectory) {
@@ -159,19 +147,16 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
   if (overrides.appName) {
     release.appName = *overrides.appName;
   } else {
-    if (auto checked = checkComponent("release version", versions[1]); !checked) {
+    if (auto checked = checkDirectoryName("release version", versions[1]); !checked) {
       return std::unexpected(checked.error());
     }
     auto name = appNameFromRelFiles(directory / "releases" / versions[1]);
     if (!name) return std::unexpected(name.error());
     release.appName = *name;
   }
-  for (auto [what, value] : std::array<std::pair<std::string_view, std::string_view>, 3>{
-           {{"application name", release.appName},
-            {"application version", release.appVersion},
-            {"ERTS version", release.ertsVersion}}}) {
-    if (auto checked = checkComponent(what, value); !checked)
-      return std::unexpected(checked.error());
+  if (auto checked = checkBuildNames(release.appName, release.appVersion, release.ertsVersion);
+      !checked) {
+    return std::unexpected(checked.error());
   }
   // The launcher runs erts-<V>/bin/erl and boots releases/<V>/start.
   if (!isDirectory(directory / ("erts-" + release.ertsVersion))) {

@@ -51,7 +51,7 @@ PackResult<Stub> loadStub(const StubChoice& choice) {
     return packError("stub '" + path.string() +
                      "' is signed; sign the launcher after packing instead");
   }
-  return Stub{std::move(*bytes), std::move(*info)};
+  return Stub{path, std::move(*bytes), std::move(*info)};
 }
 
 }  // namespace wexlo

@@ -23,6 +23,7 @@ struct StubChoice {
 };
 
 struct Stub {
+  std::filesystem::path path;
   std::vector<std::uint8_t> bytes;
   StubInfo info;
 };

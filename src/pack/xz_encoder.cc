@@ -13,8 +13,6 @@ namespace {
 // How long one lzma_code call may wait for the workers before returning, so
 // progress is reported even while every thread is busy on a large block.
 constexpr std::uint32_t kProgressIntervalMs = 250;
-// liblzma refuses more worker threads than this.
-constexpr std::uint64_t kMaxThreads = 16384;
 
 struct StreamGuard {
   lzma_stream* stream;
@@ -38,7 +36,7 @@ std::uint32_t threadCount(std::uint32_t requested, std::uint64_t inputSize,
                           std::uint64_t blockSize) {
   std::uint64_t threads = requested != 0 ? requested : lzma_cputhreads();
   const std::uint64_t blocks = (inputSize + blockSize - 1) / blockSize;
-  threads = std::min<std::uint64_t>({threads, blocks, kMaxThreads});
+  threads = std::min<std::uint64_t>({threads, blocks, kMaxXzThreads});
   return static_cast<std::uint32_t>(std::max<std::uint64_t>(threads, 1));
 }
 

@@ -13,6 +13,12 @@ namespace wexlo {
 
 // Block size when none is given; see README for how it was chosen.
 inline constexpr std::uint64_t kDefaultXzBlockSize = std::uint64_t{8} << 20;
+// The block sizes and thread counts the packer takes. Smaller blocks only
+// bloat the index; a block's dictionary must stay within what a launcher
+// decodes, and liblzma takes no more threads than this.
+inline constexpr std::uint64_t kMinXzBlockSize = std::uint64_t{64} << 10;
+inline constexpr std::uint64_t kMaxXzBlockSize = std::uint64_t{1} << 30;
+inline constexpr std::uint32_t kMaxXzThreads = 16384;
 
 struct XzOptions {
   std::uint32_t threads = 0;    // 0: one per core

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "install/semantic_version.h"
+#include "metadata/semantic_version.h"
 
 namespace wexlo {
 namespace {

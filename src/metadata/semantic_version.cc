@@ -1,4 +1,4 @@
-#include "install/semantic_version.h"
+#include "metadata/semantic_version.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,0 +1,44 @@
+#include "pack/output_path.h"
+
+#include <string>
+
+#include "pack/files.h"
+
+namespace wexlo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+  std::error_code error;
+  return fs::equivalent(a, b, error) && !error;
+}
+
+bool isWithin(const fs::path& path, const fs::path& directory) {
+  std::error_code error;
+  const fs::path inner = fs::weakly_canonical(fs::absolute(path, error), error);
+  const fs::path outer = fs::weakly_canonical(fs::absolute(directory, error), error);
+  if (error) return false;
+  const fs::path relative = inner.lexically_relative(outer);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+}  // namespace
+
+PackResult<void> checkOutputPath(const fs::path& output, const fs::path& stub,
+                                 const std::optional<fs::path>& releaseDirectory) {
+  if (sameFile(output, stub)) {
+    return packError("output " + quoted(output) + " is the stub; write the launcher elsewhere");
+  }
+  if (sameFile(output, "/proc/self/exe")) {
+    return packError("output " + quoted(output) + " is the packer itself");
+  }
+  if (releaseDirectory && isWithin(output, *releaseDirectory)) {
+    return packError("output " + quoted(output) + " lies inside the release directory " +
+                     quoted(*releaseDirectory) + "; write the launcher elsewhere");
+  }
+  return {};
+}
+
+}  // namespace wexlo
