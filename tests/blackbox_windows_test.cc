@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <thread>
@@ -215,6 +216,35 @@ TEST_F(WindowsLauncherTest, AnOlderInstallIsRemovedWithALogLine) {
   EXPECT_FALSE(fs::exists(root() / ".wexlo/demo_app_erts-17.1_0.1.0"));
   EXPECT_TRUE(fs::exists(root() / ".wexlo/demo_app_erts-17.1_0.2.0/lib/a-1/ebin/a.beam"));
   EXPECT_TRUE(fs::exists(root() / ".wexlo/other_app_erts-17.1_0.0.1/_metadata.json"));
+}
+
+TEST_F(WindowsLauncherTest, ARunningVersionIsNeitherRemovedByANewerOneNorUninstalled) {
+  writeTree(dir_ / "newer", syntheticWindowsRelease("demo_app", "0.1.4", "17.1", 20));
+  const fs::path newer =
+      packRelease(dir_ / "newer", dir_ / "newer.exe", {"--target", "windows-x86_64"});
+  auto runNewer = [&] { return wine().run(newer, {}, {environment(), std::nullopt, dir_.path()}); };
+
+  auto held = std::async(std::launch::async, [&] {
+    return run({}, {"WEXLO_FAKE_ERL_WAIT_FOR=" + windowsPath(dir_ / "go")});
+  });
+  for (int i = 0; i < 6000 && !fs::exists(record()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(fs::exists(record()));
+
+  auto upgraded = runNewer();
+  EXPECT_EQ(upgraded.status, 0) << upgraded.err;
+  EXPECT_EQ(upgraded.err, "");
+  auto refused = run({"maintenance", "uninstall"}, {}, "y\n");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(refused.err.ends_with("uninstall again.\nerror: FileBusy\n")) << refused.err;
+  writeFile(dir_ / "go", "");
+  EXPECT_EQ(held.get().status, 0);
+  expectInstallMatchesRelease();
+
+  auto later = runNewer();
+  EXPECT_EQ(later.err, "[l] Uninstalled older version (v0.1.3)\n");
+  EXPECT_FALSE(fs::exists(install()));
 }
 
 TEST_F(WindowsLauncherTest, ASecondLauncherDuringTheFirstInstallWaitsAndDoesNotUnpackAgain) {

@@ -168,21 +168,34 @@ TEST_F(WindowsFileSystemTest, MapsWholeFilesIncludingEmptyOnes) {
   EXPECT_EQ(fs_.mapReadOnly(at("missing")).error(), Failure::FileNotFound);
 }
 
-TEST_F(WindowsFileSystemTest, LockIsExclusiveAndReleasedOnDestruction) {
-  auto first = fs_.lockExclusive(at("lock"));
-  ASSERT_TRUE(first);
-  // A second handle on the same file cannot take a conflicting lock meanwhile.
-  auto path = *win32::widen(at("lock"));
-  win32::UniqueHandle other(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(other.valid());
-  OVERLAPPED whole{};
-  EXPECT_FALSE(LockFileEx(other.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                          MAXDWORD, MAXDWORD, &whole));
-  first->reset();
-  EXPECT_TRUE(LockFileEx(other.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                         MAXDWORD, MAXDWORD, &whole));
+TEST_F(WindowsFileSystemTest, LocksConflictByModeAndAreReleasedOnDestruction) {
+  // Locks of one process conflict too when taken through separate handles,
+  // as those of two launchers do.
+  auto shared = fs_.lock(at("lock"), LockMode::Shared);
+  ASSERT_TRUE(shared);
+  auto alsoShared = fs_.tryLock(at("lock"), LockMode::Shared);
+  EXPECT_TRUE(alsoShared);
+  EXPECT_EQ(fs_.tryLock(at("lock"), LockMode::Exclusive).error(), Failure::FileBusy);
+  shared->reset();
+  alsoShared->reset();
+  auto exclusive = fs_.tryLock(at("lock"), LockMode::Exclusive);
+  ASSERT_TRUE(exclusive);
+  EXPECT_EQ(fs_.tryLock(at("lock"), LockMode::Shared).error(), Failure::FileBusy);
+  EXPECT_TRUE((*exclusive)->keepAcrossHandOver());
+  exclusive->reset();
+  EXPECT_TRUE(fs_.tryLock(at("lock"), LockMode::Exclusive));
+}
+
+TEST_F(WindowsFileSystemTest, RenameMovesDirectoriesAndReplacesFiles) {
+  ASSERT_TRUE(fs_.makePath(at("from/sub")));
+  ASSERT_TRUE(fs_.writeFile(at("from/sub/f"), bytes("x"), 0));
+  ASSERT_TRUE(fs_.rename(at("from"), at("to")));
+  EXPECT_EQ(fs_.checkExists(at("from")).error(), Failure::FileNotFound);
+  EXPECT_TRUE(fs_.checkExists(at("to/sub/f")));
+  ASSERT_TRUE(fs_.writeFile(at("new"), bytes("new"), 0));
+  ASSERT_TRUE(fs_.writeFile(at("old"), bytes("old"), 0));
+  ASSERT_TRUE(fs_.rename(at("new"), at("old")));
+  EXPECT_EQ(readWhole(fs_, at("old")), "new");
 }
 
 TEST(WindowsEnvironment, NamesMatchRegardlessOfLetterCase) {
