@@ -67,6 +67,20 @@ TEST_F(DemoTest, TheAppsStatusIsTheLaunchers) {
   EXPECT_EQ(greeting.out, "Hello, Ada!\n");
 }
 
+TEST_F(DemoTest, AnAppWhoseOutputReaderGoesAwayEndsPromptly) {
+  // `demo_app 1 2 ... 100000 | head -2`: without a reader the runtime would
+  // wait forever; `timeout` would then end it with 124.
+  const fs::path out = dir_->path() / "head.out";
+  const std::string home = (dir_->path() / "home").string();
+  auto result = runProcess({"/bin/bash", "-c",
+                            "timeout 30 \"$0\" $(seq 1 100000) | head -2 >\"$1\"; "
+                            "echo \"status=${PIPESTATUS[0]}\"; pgrep -f -- \"[b]eam.*$2\" && echo left",
+                            launcher_.string(), out.string(), home},
+                           {{"HOME=" + home, "PATH=/usr/bin:/bin"}, std::nullopt, dir_->path()});
+  EXPECT_EQ(result.out, "status=137\n") << result.err;
+  EXPECT_EQ(readFile(out), "Hello, 1!\nHello, 2!\n");
+}
+
 TEST_F(DemoTest, ALaterRunStartsWithoutUnpacking) {
   ASSERT_EQ(run({"--exit", "0"}).status, 0);
   auto meta = run({"maintenance", "directory"});
