@@ -72,11 +72,12 @@ TEST_F(DemoTest, AnAppWhoseOutputReaderGoesAwayEndsPromptly) {
   // wait forever; `timeout` would then end it with 124.
   const fs::path out = dir_->path() / "head.out";
   const std::string home = (dir_->path() / "home").string();
-  auto result = runProcess({"/bin/bash", "-c",
-                            "timeout 30 \"$0\" $(seq 1 100000) | head -2 >\"$1\"; "
-                            "echo \"status=${PIPESTATUS[0]}\"; pgrep -f -- \"[b]eam.*$2\" && echo left",
-                            launcher_.string(), out.string(), home},
-                           {{"HOME=" + home, "PATH=/usr/bin:/bin"}, std::nullopt, dir_->path()});
+  auto result =
+      runProcess({"/bin/bash", "-c",
+                  "timeout 30 \"$0\" $(seq 1 100000) | head -2 >\"$1\"; "
+                  "echo \"status=${PIPESTATUS[0]}\"; pgrep -f -- \"[b]eam.*$2\" && echo left",
+                  launcher_.string(), out.string(), home},
+                 {{"HOME=" + home, "PATH=/usr/bin:/bin"}, std::nullopt, dir_->path()});
   EXPECT_EQ(result.out, "status=137\n") << result.err;
   EXPECT_EQ(readFile(out), "Hello, 1!\nHello, 2!\n");
 }

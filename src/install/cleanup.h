@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "console/message.h"
-#include "metadata/semantic_version.h"
 #include "metadata/build_metadata.h"
+#include "metadata/semantic_version.h"
 #include "platform/console.h"
 #include "platform/failure.h"
 #include "platform/file_system.h"
