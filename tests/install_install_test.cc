@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "install/removal.h"
 #include "support/fake_console.h"
 #include "support/fake_file_system.h"
@@ -65,6 +67,10 @@ TEST_F(InstallTest, FirstRunUnpacksEverythingAndWritesTheMarkerLast) {
   EXPECT_EQ(fs_.content(kMarker), kMetadata);
   ASSERT_FALSE(writes().empty());
   EXPECT_EQ(writes().back(), kPartialMarker);
+  // Everything reached the disk before the marker was written.
+  auto flushed = std::ranges::find(fs_.calls, "flushFileSystem " + std::string(kInstall));
+  auto marker = std::ranges::find(fs_.calls, "writeFile " + kPartialMarker);
+  EXPECT_LT(flushed, marker);
   EXPECT_FALSE(fs_.exists(kPartialMarker));
   EXPECT_EQ(console_.err + console_.out, "");
   // The run keeps the install marked in use for its runtime.

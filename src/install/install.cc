@@ -136,6 +136,11 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedB
     if (auto unpacked = decodeAndUnpack(fs, log, build, installDirectory); !unpacked) {
       return fail(unpacked.error());
     }
+    // The tree reaches the disk before the marker that vouches for it: a
+    // crash or power loss never leaves a marker over missing data.
+    if (auto flushed = fs.flushFileSystem(installDirectory); !flushed) {
+      return fail(flushed.error());
+    }
     if (auto written = writeMetadataFile(fs, metadataPath, build.metadataText); !written) {
       return fail(written.error());
     }

@@ -94,6 +94,11 @@ class FileSystem {
   // followed. A path that does not exist counts as deleted.
   virtual Status deleteTree(std::string_view path) = 0;
 
+  // Makes everything written so far on the file system holding `path`
+  // durable (POSIX syncfs). Windows has no such call short of flushing each
+  // file, which costs far more; there it does nothing.
+  virtual Status flushFileSystem(std::string_view path) = 0;
+
   // Renames `from` to `to` in the same directory tree, replacing a file (not
   // a directory) at `to`. Fails with FileBusy or AccessDenied when the
   // platform refuses to move something in use.

@@ -293,6 +293,17 @@ class PosixFileSystem : public FileSystem {
     return removeAt(AT_FDCWD, std::string(path).c_str());
   }
 
+  Status flushFileSystem(std::string_view path) override {
+    FileDescriptor fd(::open(std::string(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return fromErrno();
+#ifdef __linux__
+    if (::syncfs(fd.get()) != 0) return fromErrno();
+#else
+    ::sync();
+#endif
+    return {};
+  }
+
   Status rename(std::string_view from, std::string_view to) override {
     if (::rename(std::string(from).c_str(), std::string(to).c_str()) != 0) return fromErrno();
     return {};

@@ -245,6 +245,8 @@ class WindowsFileSystem final : public FileSystem {
     return deleteTreeAt(*wide);
   }
 
+  Status flushFileSystem(std::string_view) override { return {}; }
+
   Status rename(std::string_view from, std::string_view to) override {
     auto source = win32::extendedPath(from);
     if (!source) return std::unexpected(source.error());

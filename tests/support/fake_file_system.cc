@@ -10,8 +10,8 @@ namespace {
 // The names `calls` records, in the order of FakeFileSystem::Op.
 std::string_view opName(FakeFileSystem::Op operation) {
   static constexpr std::string_view kNames[] = {
-      "makePath",    "makeDirectory", "checkExists", "writeFile", "openForReading", "readAll",
-      "mapReadOnly", "listDirectory", "deleteTree",  "rename",    "lock",
+      "makePath",    "makeDirectory", "checkExists", "writeFile",       "openForReading", "readAll",
+      "mapReadOnly", "listDirectory", "deleteTree",  "flushFileSystem", "rename",         "lock",
   };
   return kNames[static_cast<std::size_t>(operation)];
 }
@@ -241,6 +241,10 @@ Status FakeFileSystem::deleteTree(std::string_view path) {
                           child[p.size()] == '/');
   });
   return {};
+}
+
+Status FakeFileSystem::flushFileSystem(std::string_view path) {
+  return injected(Op::FlushFileSystem, path);
 }
 
 Status FakeFileSystem::rename(std::string_view from, std::string_view to) {

@@ -37,6 +37,7 @@ class FakeFileSystem : public FileSystem {
     MapReadOnly,
     ListDirectory,
     DeleteTree,
+    FlushFileSystem,
     Rename,
     Lock,
   };
@@ -72,6 +73,7 @@ class FakeFileSystem : public FileSystem {
   Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) override;
   Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) override;
   Status deleteTree(std::string_view path) override;
+  Status flushFileSystem(std::string_view path) override;
   Status rename(std::string_view from, std::string_view to) override;
   Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) override;
   Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) override;
