@@ -216,6 +216,9 @@ TEST_F(PackerTest, RefusesAReleaseBuiltForAnotherCpu) {
       {"linux-aarch64", "erlexec", elfHeader(40),
        "built for arm (32-bit), not for linux-aarch64: '" + bin +
            "erlexec' (build the release for linux-aarch64)"},
+      {"linux-x86_64", "beam.smp", elfHeader(0),
+       "built for ELF machine 0, not for linux-x86_64: '" + bin +
+           "beam.smp' (build the release for linux-x86_64)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target + " " + c.program + " " + c.expected);

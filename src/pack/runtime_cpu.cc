@@ -46,7 +46,9 @@ std::string cpuName(std::uint16_t machine) {
 // if there is one.
 std::string advice(std::uint16_t machine, std::string_view target) {
   for (const Target& other : kTargets) {
-    if (other.elfMachine == machine) return "pack it with --target " + std::string(other.name);
+    if (other.elfMachine != 0 && other.elfMachine == machine) {
+      return "pack it with --target " + std::string(other.name);
+    }
   }
   return "build the release for " + std::string(target);
 }
