@@ -1,5 +1,6 @@
-# Every dependency comes from a Debian package; the Windows build finds the
-# liblzma that scripts/build-liblzma-mingw.sh cross-built from Debian's source.
+# Every dependency comes from a Debian package; the cross builds (Windows,
+# Linux aarch64) find the liblzma that scripts/build-liblzma.sh cross-built
+# from Debian's source.
 
 # liblzma is linked statically so the launcher stays one self-contained file.
 find_library(WEXLO_LZMA_STATIC NAMES liblzma.a REQUIRED)

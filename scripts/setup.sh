@@ -1,28 +1,40 @@
 #!/bin/sh
 # Installs everything the project needs on a fresh Debian 12 machine: the
-# compilers (native and mingw-w64), the libraries, the test tools, Wine, and
-# Erlang/Elixir for the example release. Safe to run again.
+# compilers (native, mingw-w64 and aarch64), the libraries, the test tools,
+# Wine, qemu-user, and Erlang/Elixir for the example release. Safe to run
+# again.
 set -eu
 
 packages="build-essential cmake ninja-build pkg-config git ca-certificates
   liblzma-dev rapidjson-dev libcli11-dev libgtest-dev libgmock-dev clang-format
   g++-mingw-w64-x86-64-posix wine wine64 osslsigncode dpkg-dev
-  erlang elixir hyperfine"
+  g++-aarch64-linux-gnu erlang elixir hyperfine"
+# Installed without their recommendations: qemu-user's would register it with
+# the kernel's binfmt_misc for the whole machine; the tests call qemu-aarch64
+# by name instead.
+bare_packages="qemu-user"
 
-missing=
-for package in $packages; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing="$missing $package"
-  fi
-done
+not_installed() {
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      printf ' %s' "$package"
+    fi
+  done
+}
+# shellcheck disable=SC2086
+missing=$(not_installed $packages)
+# shellcheck disable=SC2086
+missing_bare=$(not_installed $bare_packages)
 
-if [ -n "$missing" ]; then
+if [ -n "$missing$missing_bare" ]; then
   sudo=
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo -n"; fi
   export DEBIAN_FRONTEND=noninteractive
-  echo "setup: installing$missing" >&2
-  $sudo apt-get -q -o DPkg::Lock::Timeout=600 update </dev/null >&2
+  echo "setup: installing$missing$missing_bare" >&2
+  apt_get() { $sudo apt-get -q -y -o DPkg::Lock::Timeout=600 "$@" </dev/null >&2; }
+  apt_get update
   # shellcheck disable=SC2086
-  $sudo apt-get -q -y -o DPkg::Lock::Timeout=600 install $missing \
-    </dev/null >&2
+  if [ -n "$missing" ]; then apt_get install $missing; fi
+  # shellcheck disable=SC2086
+  if [ -n "$missing_bare" ]; then apt_get install --no-install-recommends $missing_bare; fi
 fi

@@ -9,15 +9,19 @@ sh scripts/setup.sh
 # Every C++ source is clang-formatted.
 git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
 
-# The Windows launcher stub comes first: the Linux build places it beside the
-# packer, and its black-box tests run it under Wine.
-sh scripts/build-liblzma-mingw.sh
+# The cross-built launcher stubs come first: the Linux build places them
+# beside the packer, and their black-box tests run them under Wine and
+# qemu-aarch64.
+sh scripts/build-liblzma.sh windows
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 sh scripts/wine-prefix.sh
+sh scripts/build-liblzma.sh linux-aarch64
+cmake --preset linux-aarch64 >/dev/null
+cmake --build --preset linux-aarch64
 
 cmake --preset ci -DWEXLO_WINDOWS_STUB="$root/build/windows/bin/wexlo-stub-windows-x86_64.exe" \
-  >/dev/null
+  -DWEXLO_AARCH64_STUB="$root/build/linux-aarch64/bin/wexlo-stub-linux-aarch64" >/dev/null
 cmake --build --preset ci
 ctest --preset ci --timeout 600
 ctest --preset windows --timeout 600

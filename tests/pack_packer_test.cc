@@ -26,6 +26,16 @@ std::string stubBytes(std::string_view target) {
          "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0') + std::string(64, '\x90');
 }
 
+// The 64-byte header of a little-endian 64-bit ELF program for `machine`.
+std::string elfHeader(std::uint16_t machine) {
+  std::string header(64, '\0');
+  header[0] = '\x7f';
+  header.replace(1, 5, "ELF\x02\x01");  // 64-bit, little-endian
+  header[18] = static_cast<char>(machine & 0xFF);
+  header[19] = static_cast<char>(machine >> 8);
+  return header;
+}
+
 class PackerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,6 +48,7 @@ class PackerTest : public ::testing::Test {
     fs::create_directories(out_);
     write(stubs_ / "wexlo-stub-linux-x86_64", stubBytes("linux-x86_64"));
     write(stubs_ / "wexlo-stub-windows-x86_64.exe", stubBytes("windows-x86_64"));
+    write(stubs_ / "wexlo-stub-linux-aarch64", stubBytes("linux-aarch64"));
     write(release_ / "releases/start_erl.data", "13.1.5 0.1.0\n");
     write(release_ / "releases/0.1.0/demo_app.rel",
           "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.");
@@ -182,6 +193,51 @@ TEST_F(PackerTest, RefusesAReleaseWithoutTheTargetsRuntime) {
       << packed.error().message;
   EXPECT_FALSE(fs::exists(out_ / "demo.exe"));
   EXPECT_TRUE(packRelease(options(out_ / "demo")));
+}
+
+TEST_F(PackerTest, RefusesAReleaseBuiltForAnotherCpu) {
+  struct Case {
+    std::string target;
+    std::string program;  // in erts-13.1.5/bin; empty: none there
+    std::string content;
+    std::string expected;  // empty: packs
+  };
+  const std::string bin = (release_ / "erts-13.1.5/bin/").string();
+  const std::vector<Case> cases = {
+      {"linux-aarch64", "", "", ""},
+      {"linux-aarch64", "beam.smp", elfHeader(183), ""},
+      {"linux-aarch64", "erlexec", "#!/bin/sh\n", ""},
+      {"linux-x86_64", "erlexec", elfHeader(62), ""},
+      {"linux-aarch64", "beam.smp", elfHeader(62),
+       "release's runtime is built for x86-64, not for linux-aarch64: '" + bin +
+           "beam.smp' (pack it with --target linux-x86_64)"},
+      {"linux-x86_64", "erlexec", elfHeader(183),
+       "built for aarch64, not for linux-x86_64: '" + bin +
+           "erlexec' (pack it with --target linux-aarch64)"},
+      {"linux-aarch64", "erlexec", elfHeader(40),
+       "built for arm (32-bit), not for linux-aarch64: '" + bin +
+           "erlexec' (build the release for linux-aarch64)"},
+      {"linux-x86_64", "beam.smp", elfHeader(0),
+       "built for ELF machine 0, not for linux-x86_64: '" + bin +
+           "beam.smp' (build the release for linux-x86_64)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target + " " + c.program + " " + c.expected);
+    if (!c.program.empty()) write(bin + c.program, c.content);
+    auto packing = options(out_ / "demo");
+    packing.stub.target = c.target;
+    auto packed = packRelease(packing);
+    if (c.expected.empty()) {
+      EXPECT_TRUE(packed) << packed.error().message;
+      EXPECT_TRUE(read(out_ / "demo").starts_with(stubBytes(c.target)));
+    } else {
+      ASSERT_FALSE(packed);
+      EXPECT_NE(packed.error().message.find(c.expected), std::string::npos)
+          << packed.error().message;
+    }
+    fs::remove(out_ / "demo");
+    if (!c.program.empty()) fs::remove(bin + c.program);
+  }
 }
 
 TEST_F(PackerTest, FailuresLeaveNoOutputBehind) {

@@ -16,7 +16,7 @@ namespace wexlo {
 inline constexpr char kStubMarkerPrefix[] = WEXLO_STUB_MARKER_PREFIX;
 
 struct StubInfo {
-  std::string target;     // "linux-x86_64" or "windows-x86_64"
+  std::string target;     // "linux-x86_64", "linux-aarch64" or "windows-x86_64"
   std::string toolchain;  // e.g. "GNU 12.2.0"
   std::string flags;      // compiler and linker flags, space separated
 };

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   bool quiet = false;
   pack->add_option("RELEASE_DIR", releaseDirectory, "The assembled release directory");
   pack->add_option("-o,--output", output, "The launcher to write")->required();
-  pack->add_option("--target", target, "linux-x86_64 or windows-x86_64");
+  pack->add_option("--target", target, wexlo::targetNames());
   pack->add_option("--stub", stub, "The launcher stub (default: installed beside wexlo)");
   pack->add_option("--app-name", appName, "Overrides the release's name");
   pack->add_option("--app-version", appVersion, "Overrides the release's version");

@@ -6,6 +6,7 @@
 #include "pack/launcher_writer.h"
 #include "pack/output_path.h"
 #include "pack/release_archive.h"
+#include "pack/runtime_cpu.h"
 #include "pack/xz_encoder.h"
 
 namespace wexlo {
@@ -30,16 +31,19 @@ std::string renderPackOptions(const PackOptions& options, std::string_view targe
   return text;
 }
 
-// A release built for another operating system would pack and unpack fine,
-// then fail to start on every user's machine.
+// A release built for another operating system or CPU would pack and unpack
+// fine, then fail to start on every user's machine.
 PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const Release& release,
                                  std::string_view target) {
   const bool windows = target == kWindowsTarget;
-  const std::filesystem::path runtime =
-      directory / ("erts-" + release.ertsVersion) / "bin" / (windows ? "erl.exe" : "erl");
-  if (std::filesystem::is_regular_file(runtime)) return {};
-  return packError("release has no runtime for " + std::string(target) + ": '" + runtime.string() +
-                   "' is missing (build the release on " + (windows ? "Windows" : "Linux") + ")");
+  const std::filesystem::path bin = directory / ("erts-" + release.ertsVersion) / "bin";
+  const std::filesystem::path runtime = bin / (windows ? "erl.exe" : "erl");
+  if (!std::filesystem::is_regular_file(runtime)) {
+    return packError("release has no runtime for " + std::string(target) + ": '" +
+                     runtime.string() + "' is missing (build the release on " +
+                     (windows ? "Windows" : "Linux") + ")");
+  }
+  return checkRuntimeCpu(bin, target);
 }
 
 }  // namespace

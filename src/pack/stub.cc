@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "wexlo-stub-linux-x86_64", "wexlo-stub-windows-x86_64.exe".
+// "wexlo-stub-linux-x86_64", "wexlo-stub-linux-aarch64", "wexlo-stub-windows-x86_64.exe".
 std::string stubFileName(std::string_view target) {
   std::string name = "wexlo-stub-" + std::string(target);
   if (target == kWindowsTarget) name += ".exe";
@@ -25,8 +25,8 @@ fs::path packerDirectory() {
 }
 
 PackResult<Stub> loadStub(const StubChoice& choice) {
-  if (choice.target && *choice.target != kLinuxTarget && *choice.target != kWindowsTarget) {
-    return packError("unknown target '" + *choice.target + "' (linux-x86_64 or windows-x86_64)");
+  if (choice.target && !findTarget(*choice.target)) {
+    return packError("unknown target '" + *choice.target + "' (" + targetNames() + ")");
   }
   const fs::path path = choice.path.value_or(
       choice.directory / stubFileName(choice.target.value_or(std::string(kLinuxTarget))));
@@ -40,7 +40,7 @@ PackResult<Stub> loadStub(const StubChoice& choice) {
     return packError("stub '" + path.string() + "' is for " + info->target + ", not " +
                      *choice.target);
   }
-  if (info->target != kLinuxTarget && info->target != kWindowsTarget) {
+  if (!findTarget(info->target)) {
     return packError("stub '" + path.string() + "' is for an unknown target '" + info->target +
                      "'");
   }

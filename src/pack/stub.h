@@ -10,11 +10,9 @@
 
 #include "format/stub_marker.h"
 #include "pack/pack_error.h"
+#include "pack/target.h"
 
 namespace wexlo {
-
-inline constexpr std::string_view kLinuxTarget = "linux-x86_64";
-inline constexpr std::string_view kWindowsTarget = "windows-x86_64";
 
 struct StubChoice {
   std::optional<std::string> target;          // --target; else the stub's own

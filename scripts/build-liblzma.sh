@@ -1,13 +1,23 @@
 #!/bin/sh
-# Cross-builds a static liblzma for 64-bit Windows from Debian's own xz-utils
-# source package and installs it into build/deps/mingw, where the `windows`
-# CMake preset looks for it. Safe to run again: an existing library is kept.
+# Cross-builds a static liblzma from Debian's own xz-utils source package for
+# the target of a cross-building CMake preset, and installs it where that
+# preset looks for it. Safe to run again: an existing library is kept.
+#
+#   scripts/build-liblzma.sh windows         # build/deps/mingw
+#   scripts/build-liblzma.sh linux-aarch64   # build/deps/aarch64
 set -eu
 
 root=$(CDPATH= cd -- "$(dirname -- "$0")/.." && pwd)
-prefix="$root/build/deps/mingw"
+case "${1:-}" in
+  windows) deps=mingw toolchain="$root/cmake/mingw-w64-x86_64.cmake" ;;
+  linux-aarch64) deps=aarch64 toolchain="$root/cmake/aarch64-linux-gnu.cmake" ;;
+  *)
+    echo "usage: $0 windows|linux-aarch64" >&2
+    exit 2
+    ;;
+esac
+prefix="$root/build/deps/$deps"
 src_dir="$root/build/deps/src"
-toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 
 if [ -f "$prefix/lib/liblzma.a" ]; then
   exit 0
@@ -59,13 +69,14 @@ fi
 remove_temporary_sources
 [ -n "$xz_src" ] || { echo "xz-utils source was not unpacked in $src_dir" >&2; exit 1; }
 
-build_dir="$root/build/deps/xz-mingw"
+build_dir="$root/build/deps/xz-$deps"
 cmake -S "$xz_src" -B "$build_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DBUILD_SHARED_LIBS=OFF \
   -DENABLE_NLS=OFF --no-warn-unused-cli \
+  -DCREATE_XZ_SYMLINKS=OFF -DCREATE_LZMA_SYMLINKS=OFF \
   -DCMAKE_POSITION_INDEPENDENT_CODE=OFF
 cmake --build "$build_dir" --target liblzma -j 2
 
