@@ -67,7 +67,7 @@ class PackerTest : public ::testing::Test {
     PackOptions options;
     options.releaseDirectory = release_;
     options.output = output;
-    options.stub.directory = stubs_;
+    options.stub.directories = {stubs_};
     options.blockSize = 65536;
     return options;
   }
@@ -171,6 +171,42 @@ TEST_F(PackerTest, ChoosesAndChecksTheStub) {
   }
 }
 
+TEST_F(PackerTest, FindsStubsBesideThePackerFirstThenInItsInstallDirectory) {
+  const fs::path bin = root_ / "prefix/bin";
+  const fs::path lib = root_ / "prefix/lib/wexlo";
+  write(bin / "wexlo-stub-linux-x86_64", stubBytes("linux-x86_64"));
+  write(bin / "unrelated", "");
+  write(lib / "wexlo-stub-linux-x86_64", "older copy, never read");
+  write(lib / "wexlo-stub-windows-x86_64.exe", stubBytes("windows-x86_64"));
+  const auto directories = stubDirectories(bin);
+  ASSERT_EQ(directories, (std::vector<fs::path>{bin, lib}));
+
+  const auto stubs = installedStubs(directories);
+  ASSERT_EQ(stubs.size(), 2u);
+  EXPECT_EQ(stubs[0].target, "linux-x86_64");
+  EXPECT_EQ(stubs[0].path, bin / "wexlo-stub-linux-x86_64");
+  EXPECT_EQ(stubs[1].target, "windows-x86_64");
+  EXPECT_EQ(stubs[1].path, lib / "wexlo-stub-windows-x86_64.exe");
+  EXPECT_TRUE(installedStubs({root_ / "absent"}).empty());
+
+  write(release_ / "erts-13.1.5/bin/erl.exe", "MZ");
+  for (const char* target : {"linux-x86_64", "windows-x86_64"}) {
+    SCOPED_TRACE(target);
+    auto installed = options(out_ / target);
+    installed.stub = {target, std::nullopt, directories};
+    ASSERT_TRUE(packRelease(installed));
+    EXPECT_TRUE(read(out_ / target).starts_with(stubBytes(target)));
+  }
+  auto notInstalled = options(out_ / "none");
+  notInstalled.stub = {"windows-x86_64", std::nullopt, {bin}};
+  auto packed = packRelease(notInstalled);
+  ASSERT_FALSE(packed);
+  EXPECT_EQ(packed.error().message,
+            "no stub for windows-x86_64: wexlo-stub-windows-x86_64.exe "
+            "is not in '" +
+                bin.string() + "' (install it there, or give --stub FILE)");
+}
+
 TEST_F(PackerTest, RefusesAReleaseWithoutTheTargetsRuntime) {
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
@@ -206,7 +242,7 @@ TEST_F(PackerTest, RawModeEmbedsTheGivenBytes) {
   write(root_ / "meta.json", "not json at all");
   write(root_ / "payload.xz", std::string("\0\x01garbage", 9));
   RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 77, "raw_app", out_ / "raw", {}};
-  raw.stub.directory = stubs_;
+  raw.stub.directories = {stubs_};
   ASSERT_TRUE(packRaw(raw));
   const Bytes rawBytes = bytes(read(out_ / "raw"));
   auto build = locateEmbeddedBuild(rawBytes);
@@ -264,7 +300,7 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   write(root_ / "meta.json", R"({"app_name":"x"})");
   write(root_ / "payload.xz", "garbage");
   RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 10, std::nullopt, out_ / "raw", {}};
-  raw.stub.directory = stubs_;
+  raw.stub.directories = {stubs_};
   ASSERT_TRUE(packRaw(raw));
   EXPECT_NE(inspect(out_ / "raw", false, false, &error).find("blocks: unknown"), std::string::npos);
   EXPECT_EQ(error, "");
