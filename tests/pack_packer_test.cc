@@ -10,6 +10,7 @@
 #include "pack/inspect.h"
 #include "pack/packer.h"
 #include "pack/release_archive.h"
+#include "pack/summary_line.h"
 #include "pack/xz_encoder.h"
 
 namespace wexlo {
@@ -87,6 +88,9 @@ TEST_F(PackerTest, WritesAStubWithTheReleaseAppended) {
   const fs::path launcher = out_ / "demo";
   auto packed = packRelease(options(launcher));
   ASSERT_TRUE(packed) << packed.error().message;
+  EXPECT_EQ(packed->appName, "demo_app");
+  EXPECT_EQ(packed->fileCount, 6u);  // five of the release's and lib/.wexlo
+  EXPECT_EQ(packed->launcherBytes, fs::file_size(launcher));
 
   const std::string image = read(launcher);
   const std::string stub = stubBytes("linux-x86_64");
@@ -306,6 +310,22 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   EXPECT_EQ(error, "");
   inspect(out_ / "raw", false, true, &error);
   EXPECT_NE(error.find("metadata lacks"), std::string::npos);
+}
+
+TEST(SummaryLine, NamesTheLauncherItsSizeAndFileCount) {
+  const std::vector<std::pair<std::uint64_t, std::string>> sizes = {
+      {0, "0 B"},          {999, "999 B"},         {1000, "1.0 kB"},
+      {12345, "12.3 kB"},  {999949, "999.9 kB"},   {999950, "1.0 MB"},
+      {4856423, "4.9 MB"}, {1500000000, "1.5 GB"}, {~std::uint64_t{0}, "18446.7 PB"},
+  };
+  for (const auto& [bytes, text] : sizes) EXPECT_EQ(formatByteSize(bytes), text) << bytes;
+
+  const PackSummary summary{"demo_app", 607, 4856423};
+  EXPECT_EQ(summaryLine(summary, "demo_app"), "packed demo_app (4.9 MB, 607 files) -> ./demo_app");
+  EXPECT_EQ(summaryLine(summary, "out/demo_app"),
+            "packed demo_app (4.9 MB, 607 files) -> out/demo_app");
+  EXPECT_EQ(summaryLine(summary, "/tmp/demo_app"),
+            "packed demo_app (4.9 MB, 607 files) -> /tmp/demo_app");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "pack/inspect.h"
 #include "pack/packer.h"
 #include "pack/progress_line.h"
+#include "pack/summary_line.h"
 
 namespace {
 
@@ -133,5 +134,7 @@ int main(int argc, char** argv) {
   }
   auto packed = wexlo::packRelease(options);
   progressLine.finish();
-  return packed ? 0 : reportError(packed.error());
+  if (!packed) return reportError(packed.error());
+  if (showProgress) std::fprintf(stderr, "%s\n", wexlo::summaryLine(*packed, output).c_str());
+  return 0;
 }
