@@ -188,14 +188,16 @@ TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {
   fs = {};
   install("current", "1.0.0");
   install("old", "0.1.0");
-  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("current/_metadata.json"), Failure::StreamTooLong);
+  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("current/_metadata.json"),
+            Failure::StreamTooLong);
   EXPECT_EQ(run("current").error(), Failure::StreamTooLong);
 
   fs = {};
   install("a_unreadable", "0.0.1");
   install("current", "1.0.0");
   install("old", "0.1.0");
-  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("a_unreadable/_metadata.json"), Failure::ReadFailed);
+  fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("a_unreadable/_metadata.json"),
+            Failure::ReadFailed);
   EXPECT_EQ(run("current").error(), Failure::ReadFailed);
   EXPECT_EQ(remaining(), (Names{"a_unreadable", "current", "old"}));
   EXPECT_EQ(console.err, "");
