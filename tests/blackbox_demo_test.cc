@@ -62,6 +62,11 @@ TEST_F(DemoTest, TheAppsStatusIsTheLaunchers) {
   for (int status : {0, 3, 255}) {
     EXPECT_EQ(run({"--exit", std::to_string(status)}).status, status);
   }
+  auto failed = run({"--raise", "disk full"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(failed.err, "demo_app: error: disk full\n");
+  EXPECT_FALSE(fs::exists(dir_->path() / "erl_crash.dump"));
   auto greeting = run({"Ada"});
   EXPECT_EQ(greeting.status, 0);
   EXPECT_EQ(greeting.out, "Hello, Ada!\n");

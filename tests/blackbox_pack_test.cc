@@ -84,6 +84,35 @@ TEST_F(PackRoundTripTest, TheSameReleasePackedTwiceGivesTheSameBytes) {
 }
 
 TEST_F(PackRoundTripTest, BadReleasesGetOneClearLineAndNoOutput) {
+  // What users point the packer at by mistake, and what they are told to do.
+  struct Case {
+    const char* name;
+    fs::path directory;
+    std::string advice;
+  };
+  writeFile(dir_ / "project/mix.exs", "defmodule P do\n  def project, do: [app: :shop]\nend\n");
+  fs::create_directories(dir_ / "project/lib");
+  const std::vector<Case> cases = {
+      {"a Mix project", dir_ / "project",
+       "run `MIX_ENV=prod mix release` there and pass '" +
+           (dir_ / "project/_build/prod/rel/shop").string() + "'"},
+      {"the directory of releases", dir_.path(),
+       "holds the release release, not a release itself: pass '" + release_.string() + "'"},
+      {"a release without its runtime", release_, "set `include_erts: true`"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.directory == release_) fs::rename(release_ / "erts-17.1", dir_ / "erts-17.1");
+    auto result = runProcess({packerPath().string(), "pack", c.directory.string(), "-o",
+                              (dir_ / "out").string(), "--stub", stubPath().string()});
+    EXPECT_NE(result.status, 0);
+    EXPECT_TRUE(result.err.starts_with("wexlo: error: ")) << result.err;
+    EXPECT_NE(result.err.find(c.advice), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+  }
+
   fs::remove(release_ / "releases/start_erl.data");
   auto result = pack(dir_ / "out", {"--quiet"});
   EXPECT_NE(result.status, 0);

@@ -11,6 +11,7 @@
 #include "pack/launcher_writer.h"
 #include "pack/packer.h"
 #include "pack/release_archive.h"
+#include "pack/summary_line.h"
 #include "pack/xz_encoder.h"
 
 namespace wexlo {
@@ -79,7 +80,7 @@ class PackerTest : public ::testing::Test {
     PackOptions options;
     options.releaseDirectory = release_;
     options.output = output;
-    options.stub.directory = stubs_;
+    options.stub.directories = {stubs_};
     options.blockSize = 65536;
     return options;
   }
@@ -99,6 +100,9 @@ TEST_F(PackerTest, WritesAStubWithTheReleaseAppended) {
   const fs::path launcher = out_ / "demo";
   auto packed = packRelease(options(launcher));
   ASSERT_TRUE(packed) << packed.error().message;
+  EXPECT_EQ(packed->appName, "demo_app");
+  EXPECT_EQ(packed->fileCount, 6u);  // five of the release's and lib/.wexlo
+  EXPECT_EQ(packed->launcherBytes, fs::file_size(launcher));
 
   const std::string image = read(launcher);
   const std::string stub = stubBytes("linux-x86_64");
@@ -183,6 +187,42 @@ TEST_F(PackerTest, ChoosesAndChecksTheStub) {
   }
 }
 
+TEST_F(PackerTest, FindsStubsBesideThePackerFirstThenInItsInstallDirectory) {
+  const fs::path bin = root_ / "prefix/bin";
+  const fs::path lib = root_ / "prefix/lib/wexlo";
+  write(bin / "wexlo-stub-linux-x86_64", stubBytes("linux-x86_64"));
+  write(bin / "unrelated", "");
+  write(lib / "wexlo-stub-linux-x86_64", "older copy, never read");
+  write(lib / "wexlo-stub-windows-x86_64.exe", stubBytes("windows-x86_64"));
+  const auto directories = stubDirectories(bin);
+  ASSERT_EQ(directories, (std::vector<fs::path>{bin, lib}));
+
+  const auto stubs = installedStubs(directories);
+  ASSERT_EQ(stubs.size(), 2u);
+  EXPECT_EQ(stubs[0].target, "linux-x86_64");
+  EXPECT_EQ(stubs[0].path, bin / "wexlo-stub-linux-x86_64");
+  EXPECT_EQ(stubs[1].target, "windows-x86_64");
+  EXPECT_EQ(stubs[1].path, lib / "wexlo-stub-windows-x86_64.exe");
+  EXPECT_TRUE(installedStubs({root_ / "absent"}).empty());
+
+  write(release_ / "erts-13.1.5/bin/erl.exe", "MZ");
+  for (const char* target : {"linux-x86_64", "windows-x86_64"}) {
+    SCOPED_TRACE(target);
+    auto installed = options(out_ / target);
+    installed.stub = {target, std::nullopt, directories};
+    ASSERT_TRUE(packRelease(installed));
+    EXPECT_TRUE(read(out_ / target).starts_with(stubBytes(target)));
+  }
+  auto notInstalled = options(out_ / "none");
+  notInstalled.stub = {"windows-x86_64", std::nullopt, {bin}};
+  auto packed = packRelease(notInstalled);
+  ASSERT_FALSE(packed);
+  EXPECT_EQ(packed.error().message,
+            "no stub for windows-x86_64: wexlo-stub-windows-x86_64.exe "
+            "is not in '" +
+                bin.string() + "' (install it there, or give --stub FILE)");
+}
+
 TEST_F(PackerTest, RefusesAReleaseWithoutTheTargetsRuntime) {
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
@@ -263,7 +303,7 @@ TEST_F(PackerTest, RawModeEmbedsTheGivenBytes) {
   write(root_ / "meta.json", "not json at all");
   write(root_ / "payload.xz", std::string("\0\x01garbage", 9));
   RawPackOptions raw{root_ / "meta.json", root_ / "payload.xz", 77, "raw_app", out_ / "raw", {}};
-  raw.stub.directory = stubs_;
+  raw.stub.directories = {stubs_};
   ASSERT_TRUE(packRaw(raw));
   const Bytes rawBytes = bytes(read(out_ / "raw"));
   auto build = locateEmbeddedBuild(rawBytes);
@@ -330,6 +370,22 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   EXPECT_EQ(error, "");
   inspect(out_ / "raw", false, true, &error);
   EXPECT_NE(error.find("metadata lacks"), std::string::npos);
+}
+
+TEST(SummaryLine, NamesTheLauncherItsSizeAndFileCount) {
+  const std::vector<std::pair<std::uint64_t, std::string>> sizes = {
+      {0, "0 B"},          {999, "999 B"},         {1000, "1.0 kB"},
+      {12345, "12.3 kB"},  {999949, "999.9 kB"},   {999950, "1.0 MB"},
+      {4856423, "4.9 MB"}, {1500000000, "1.5 GB"}, {~std::uint64_t{0}, "18446.7 PB"},
+  };
+  for (const auto& [bytes, text] : sizes) EXPECT_EQ(formatByteSize(bytes), text) << bytes;
+
+  const PackSummary summary{"demo_app", 607, 4856423};
+  EXPECT_EQ(summaryLine(summary, "demo_app"), "packed demo_app (4.9 MB, 607 files) -> ./demo_app");
+  EXPECT_EQ(summaryLine(summary, "out/demo_app"),
+            "packed demo_app (4.9 MB, 607 files) -> out/demo_app");
+  EXPECT_EQ(summaryLine(summary, "/tmp/demo_app"),
+            "packed demo_app (4.9 MB, 607 files) -> /tmp/demo_app");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "pack/release.h"
 #include "pack/release_archive.h"
+#include "pack/release_hints.h"
 
 namespace wexlo {
 namespace {
@@ -125,7 +126,7 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
   struct Case {
     const char* name;
     std::function<void(ReleaseTest&)> damage;
-    std::string expected;  // part of the error line
+    std::string expected;  // part of the error line; {rel} stands for the release directory
     ReleaseOverrides overrides = {};
   };
   std::vector<Case> cases = {
@@ -157,6 +158,25 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
        [](ReleaseTest&) {},
        "'9.9' is not a semantic version",
        {std::nullopt, "9.9", std::nullopt}},
+      {"no runtime (include_erts: false)",
+       [](ReleaseTest& t) { fs::remove_all(t.release_ / "erts-13.1.5"); },
+       "release has no runtime: no directory erts-13.1.5 in '{rel}'; set `include_erts: true` "
+       "in the release's config in mix.exs"},
+      {"a Mix project",
+       [](ReleaseTest& t) {
+         fs::remove_all(t.release_ / "releases");
+         t.write("mix.exs", "def project, do: [app: :my_app, version: \"0.1.0\"]");
+       },
+       "'{rel}' is a Mix project, not a release: run `MIX_ENV=prod mix release` there and pass "
+       "'{rel}/_build/prod/rel/my_app'"},
+      {"the directory holding the releases",
+       [](ReleaseTest& t) {
+         fs::rename(t.release_, t.root_ / "demo_app");
+         t.write("other/releases/start_erl.data", "13.1.5 0.1.0\n");
+         t.write("not_a_release/README", "");
+         fs::rename(t.root_ / "demo_app", t.release_ / "demo_app");
+       },
+       "'{rel}' holds the releases demo_app and other: pass one of them, e.g. '{rel}/demo_app'"},
       {"app name with a slash", [](ReleaseTest&) {}, "../x", {"../x", std::nullopt, std::nullopt}},
       {"app name dot dot", [](ReleaseTest&) {}, "'..'", {"..", std::nullopt, std::nullopt}},
   };
@@ -167,13 +187,24 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
     c.damage(*this);
     auto release = readRelease(release_, c.overrides);
     ASSERT_FALSE(release);
-    EXPECT_NE(release.error().message.find(c.expected), std::string::npos)
-        << release.error().message;
+    std::string expected = c.expected;
+    for (auto at = expected.find("{rel}"); at != std::string::npos; at = expected.find("{rel}"))
+      expected.replace(at, 5, release_.string());
+    EXPECT_NE(release.error().message.find(expected), std::string::npos) << release.error().message;
   }
   EXPECT_NE(readRelease(root_ / "missing", {}).error().message.find("not found"),
             std::string::npos);
   EXPECT_NE(readRelease(release_ / "bin/demo_app", {}).error().message.find("not a directory"),
             std::string::npos);
+}
+
+TEST(AppNameFromMixProject, ReadsTheAppKeyOnly) {
+  EXPECT_EQ(appNameFromMixProject("[\n  app: :demo_app,\n  version: \"0.1.0\""), "demo_app");
+  EXPECT_EQ(appNameFromMixProject("[otp_app: :other, app:   :My_app2]"), "My_app2");
+  for (std::string_view none : {"", "[apps_path: \"apps\"]", "[otp_app: :x]", "[app: \"str\"]",
+                                "[app: :1x]", "config[:app]"}) {
+    EXPECT_FALSE(appNameFromMixProject(none)) << none;
+  }
 }
 
 TEST(ReleaseNameFromRelFile, ReadsTheFirstTupleOnly) {

@@ -2,12 +2,15 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
+#include "pack/files.h"
 #include "pack/inspect.h"
 #include "pack/packer.h"
 #include "pack/progress_line.h"
+#include "pack/summary_line.h"
 #include "pack/xz_encoder.h"
 
 namespace {
@@ -18,6 +21,25 @@ const CLI::Validator kUnsigned(
       return value.starts_with('-') ? std::string("must not be negative") : std::string();
     },
     "");
+
+// "wexlo 0.1.0" and the targets it can pack for without --stub.
+std::string versionText(const std::vector<std::filesystem::path>& stubDirectories) {
+  std::string text = "wexlo " WEXLO_VERSION "\n";
+  const auto stubs = wexlo::installedStubs(stubDirectories);
+  if (stubs.empty()) {
+    text += "targets: none found in";
+    for (const auto& directory : stubDirectories) text += " " + wexlo::quoted(directory);
+    return text + " (give --stub FILE)";
+  }
+  std::size_t width = 0;
+  for (const auto& stub : stubs) width = std::max(width, stub.target.size());
+  text += "targets:";
+  for (const auto& stub : stubs) {
+    text += "\n  " + stub.target + std::string(width - stub.target.size() + 2, ' ') +
+            stub.path.string();
+  }
+  return text;
+}
 
 int reportError(const wexlo::PackError& error) {
   std::fprintf(stderr, "wexlo: error: %s\n", error.message.c_str());
@@ -30,6 +52,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Packs an Erlang/Elixir release into one self-installing executable."};
   app.name("wexlo");
   app.require_subcommand(1);
+  const auto stubDirectories = wexlo::stubDirectories(wexlo::packerDirectory());
+  app.set_version_flag("--version", [&] { return versionText(stubDirectories); });
 
   CLI::App* pack = app.add_subcommand("pack", "Pack a release (or raw metadata and payload).");
   std::string releaseDirectory, output, metadataFile, payloadFile;
@@ -72,7 +96,7 @@ int main(int argc, char** argv) {
     return inspected ? 0 : reportError(inspected.error());
   }
 
-  const wexlo::StubChoice stubChoice{target, stub, wexlo::packerDirectory()};
+  const wexlo::StubChoice stubChoice{target, stub, stubDirectories};
   const bool raw = !metadataFile.empty() || !payloadFile.empty() || decompressedLength;
   if (raw) {
     if (!releaseDirectory.empty() || appVersion || ertsVersion || blockSize || threads) {
@@ -115,5 +139,7 @@ int main(int argc, char** argv) {
   }
   auto packed = wexlo::packRelease(options);
   progressLine.finish();
-  return packed ? 0 : reportError(packed.error());
+  if (!packed) return reportError(packed.error());
+  if (showProgress) std::fprintf(stderr, "%s\n", wexlo::summaryLine(*packed, output).c_str());
+  return 0;
 }

@@ -1,5 +1,6 @@
 #include "pack/packer.h"
 
+#include "format/footer.h"
 #include "metadata/build_metadata.h"
 #include "pack/build_names.h"
 #include "pack/files.h"
@@ -48,7 +49,7 @@ PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const R
 
 }  // namespace
 
-PackResult<void> packRelease(const PackOptions& options) {
+PackResult<PackSummary> packRelease(const PackOptions& options) {
   auto release = readRelease(options.releaseDirectory, options.overrides);
   if (!release) return std::unexpected(release.error());
   if (options.warning) {
@@ -61,11 +62,11 @@ PackResult<void> packRelease(const PackOptions& options) {
   if (!stub) return std::unexpected(stub.error());
   if (auto checked = checkOutputPath(options.output, stub->path, options.releaseDirectory);
       !checked) {
-    return checked;
+    return std::unexpected(checked.error());
   }
   if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
       !runtime)
-    return runtime;
+    return std::unexpected(runtime.error());
 
   auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("reading", done, total);
@@ -91,11 +92,19 @@ PackResult<void> packRelease(const PackOptions& options) {
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);
-  return writeLauncher(options.output, {.stub = stub->bytes,
-                                        .payload = *payload,
-                                        .decompressedLength = archive->size(),
-                                        .metadataText = metadataText,
-                                        .appName = release->appName});
+  const LauncherParts parts{.stub = stub->bytes,
+                            .payload = *payload,
+                            .decompressedLength = archive->size(),
+                            .metadataText = metadataText,
+                            .appName = release->appName};
+  if (auto written = writeLauncher(options.output, parts); !written)
+    return std::unexpected(written.error());
+  return PackSummary{
+      .appName = release->appName,
+      .fileCount = release->files.size(),
+      .launcherBytes = parts.stub.size() + parts.payload.size() + parts.metadataText.size() +
+                       parts.appName.size() + kFooterSize,
+  };
 }
 
 PackResult<void> packRaw(const RawPackOptions& options) {

@@ -32,7 +32,14 @@ struct PackOptions {
   PackWarning warning;
 };
 
-PackResult<void> packRelease(const PackOptions& options);
+// What a pack made, for the line that closes it on a terminal.
+struct PackSummary {
+  std::string appName;
+  std::uint64_t fileCount = 0;      // files the launcher carries
+  std::uint64_t launcherBytes = 0;  // the written launcher's size
+};
+
+PackResult<PackSummary> packRelease(const PackOptions& options);
 
 struct RawPackOptions {
   std::filesystem::path metadataFile;

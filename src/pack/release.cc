@@ -8,6 +8,7 @@
 #include "format/archive_reader.h"
 #include "pack/build_names.h"
 #include "pack/files.h"
+#include "pack/release_hints.h"
 
 namespace wexlo {
 
@@ -132,6 +133,7 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
   if (!fs::exists(rootStatus))
     return packError("release directory not found: " + quoted(directory));
   if (!fs::is_directory(rootStatus)) return packError("not a directory: " + quoted(directory));
+  if (!isDirectory(directory / "releases")) return std::unexpected(notAReleaseError(directory));
 
   auto startErlData = readTextFile(directory / "releases" / "start_erl.data");
   if (!startErlData) return std::unexpected(startErlData.error());
@@ -160,8 +162,11 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
   }
   // The launcher runs erts-<V>/bin/erl and boots releases/<V>/start.
   if (!isDirectory(directory / ("erts-" + release.ertsVersion))) {
-    return packError("release has no directory erts-" + release.ertsVersion + " in " +
-                     quoted(directory));
+    return packError("release has no runtime: no directory erts-" + release.ertsVersion + " in " +
+                     quoted(directory) +
+                     "; set `include_erts: true` in the release's config in mix.exs (or give "
+                     "the path of a runtime, `include_erts: \"/path/to/erts-" +
+                     release.ertsVersion + "\"`)");
   }
   if (!isDirectory(directory / "releases" / release.appVersion)) {
     return packError("release has no directory releases/" + release.appVersion + " in " +

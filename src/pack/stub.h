@@ -15,9 +15,9 @@
 namespace wexlo {
 
 struct StubChoice {
-  std::optional<std::string> target;          // --target; else the stub's own
-  std::optional<std::filesystem::path> path;  // --stub; else found in `directory`
-  std::filesystem::path directory;            // where the packer's stubs are installed
+  std::optional<std::string> target;               // --target; else the stub's own
+  std::optional<std::filesystem::path> path;       // --stub; else the first found in `directories`
+  std::vector<std::filesystem::path> directories;  // where installed stubs are looked for
 };
 
 struct Stub {
@@ -31,7 +31,21 @@ struct Stub {
 // would break its signature and hide the release from the launcher).
 PackResult<Stub> loadStub(const StubChoice& choice);
 
-// The directory of the running packer, where its stubs are installed.
+// The directory of the running packer.
 std::filesystem::path packerDirectory();
+
+// Where a packer in `packerDirectory` looks for its stubs, in order: beside
+// itself (the build tree), then ../lib/wexlo (where `cmake --install` and
+// the .deb put them).
+std::vector<std::filesystem::path> stubDirectories(const std::filesystem::path& packerDirectory);
+
+struct InstalledStub {
+  std::string target;
+  std::filesystem::path path;
+};
+
+// The stubs found in `directories`, one per target (the first found wins),
+// sorted by target; the target is read from the file name.
+std::vector<InstalledStub> installedStubs(const std::vector<std::filesystem::path>& directories);
 
 }  // namespace wexlo

@@ -3,14 +3,15 @@ defmodule Wexlo.Packer do
   Finds and runs the `wexlo` packer program.
 
   The packer is a native Linux program built from the Wexlo repository; it
-  finds its launcher stubs in its own directory, so it is used where it was
-  built or installed rather than copied alone.
+  finds its launcher stubs beside itself or in ../lib/wexlo, so it is used
+  where it was built or installed rather than copied alone.
   """
 
   @how_to_get_it """
-  Build it from the Wexlo repository (`cmake --preset release && cmake --build --preset release` \
-  leaves it, with its launcher stubs, in build/release/bin/), then put that directory on PATH, \
-  set WEXLO_PACKER to the program's path, or give its path as packer: in the release's wexlo: options.\
+  Install it from the Wexlo repository (`cmake --preset release && cmake --build --preset release \
+  && cmake --install build/release --prefix ~/.local` puts it in ~/.local/bin, or install the .deb \
+  that `cpack -G DEB` makes in build/release), then put its directory on PATH, set WEXLO_PACKER \
+  to the program's path, or give its path as packer: in the release's wexlo: options.\
   """
 
   @doc """

@@ -12,10 +12,19 @@ defmodule DemoApp.Application do
   @impl true
   def start(_type, _args) do
     status =
-      :init.get_plain_arguments()
-      |> Enum.map(&DemoApp.CLI.argument_bytes/1)
-      |> drop_start_script_flag()
-      |> DemoApp.CLI.main()
+      try do
+        :init.get_plain_arguments()
+        |> Enum.map(&DemoApp.CLI.argument_bytes/1)
+        |> drop_start_script_flag()
+        |> DemoApp.CLI.main()
+      rescue
+        # An exception escaping start/2 would stop the runtime with a page of
+        # internals and leave erl_crash.dump in the user's directory; the user
+        # gets one line and status 1 instead.
+        exception ->
+          IO.puts(:stderr, "demo_app: error: " <> Exception.message(exception))
+          1
+      end
 
     System.halt(status)
   end

@@ -12,6 +12,7 @@ defmodule DemoApp.CLI do
          demo_app --env
          demo_app --stdin
          demo_app --exit N
+         demo_app --raise MSG
          demo_app --help
 
     NAME...       print "Hello, NAME!" for each name ("Hello, world!" without one);
@@ -21,6 +22,7 @@ defmodule DemoApp.CLI do
     --env         print the variables the launcher sets, as NAME=<value>
     --stdin       read one line from standard input and print it as stdin=<...>
     --exit N      end with exit status N
+    --raise MSG   fail with an unexpected error (one line on standard error, status 1)
     --help        print this text
   """
 
@@ -63,6 +65,8 @@ defmodule DemoApp.CLI do
       _ -> fail("--exit wants a non-negative integer, got <#{escape(n)}>")
     end
   end
+
+  def main(["--raise", message]), do: raise(message)
 
   def main(["-" <> _ = option | _]), do: fail("unknown option or wrong use: #{escape(option)}")
 
