@@ -1,9 +1,14 @@
 // The payload decoder: input is the declared length (u16, little-endian, so
-// the output stays small) then the xz stream. What decodes has exactly the
-// declared length, which the stream's index records too.
+// the output stays small) then the xz stream, decoded as it is and with its
+// checksums repaired. What decodes has exactly the declared length, which the
+// stream's index records too.
+#include <span>
+#include <vector>
+
 #include "fuzz_check.h"
 #include "install/payload_decoder.h"
 #include "install/xz_stream_layout.h"
+#include "xz_checksums.h"
 
 namespace {
 
@@ -11,19 +16,25 @@ namespace {
 // full; bigger ones than this only make runs slow.
 constexpr std::uint64_t kLargestFuzzedDictionary = std::uint64_t{1} << 20;
 
+void checkDecode(std::span<const std::uint8_t> stream, std::uint64_t declared) {
+  auto layout = wexlo::readXzStreamLayout(stream);
+  if (layout && layout->largestDictionary > kLargestFuzzedDictionary) return;
+
+  auto payload = wexlo::decodePayload(stream, declared);
+  if (!payload) return;
+  FUZZ_CHECK(payload->bytes().size() == declared);
+  FUZZ_CHECK(layout && wexlo::isAcceptedXzShape(*layout));
+  FUZZ_CHECK(layout->uncompressedSize == declared);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const std::uint64_t declared = data[0] | data[1] << 8;
-  const std::span<const std::uint8_t> stream(data + 2, size - 2);
-  auto layout = wexlo::readXzStreamLayout(stream);
-  if (layout && layout->largestDictionary > kLargestFuzzedDictionary) return 0;
-
-  auto payload = wexlo::decodePayload(stream, declared);
-  if (!payload) return 0;
-  FUZZ_CHECK(payload->bytes().size() == declared);
-  FUZZ_CHECK(layout && wexlo::isAcceptedXzShape(*layout));
-  FUZZ_CHECK(layout->uncompressedSize == declared);
+  std::vector<std::uint8_t> stream(data + 2, data + size);
+  checkDecode(stream, declared);
+  wexlo::fuzz::repairXzChecksums(stream);
+  checkDecode(stream, declared);
   return 0;
 }
