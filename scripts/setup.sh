@@ -1,12 +1,13 @@
 #!/bin/sh
 # Installs everything the project needs on a fresh Debian 12 machine: the
-# compilers (native, mingw-w64 and aarch64), the libraries, the test tools,
-# Wine, qemu-user, and Erlang/Elixir for the example release. Safe to run
-# again.
+# compilers (native, mingw-w64 and aarch64, and clang with libFuzzer for the
+# fuzzers), the libraries, the test tools, Wine, qemu-user, and Erlang/Elixir
+# for the example release. Safe to run again.
 set -eu
 
 packages="build-essential cmake ninja-build pkg-config git ca-certificates
   liblzma-dev rapidjson-dev libcli11-dev libgtest-dev libgmock-dev clang-format
+  clang-16 libclang-rt-16-dev
   g++-mingw-w64-x86-64-posix wine wine64 osslsigncode dpkg-dev
   g++-aarch64-linux-gnu erlang elixir hyperfine"
 # Installed without their recommendations: qemu-user's would register it with

@@ -30,3 +30,6 @@ ctest --preset windows --timeout 600
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan --timeout 600
+
+# Every fuzzer for a fixed number of runs from its seeds.
+sh scripts/fuzz.sh --ci

@@ -76,6 +76,31 @@ Bytes withDictionaryProperty40(Bytes stream) {
   return stream;
 }
 
+void appendU32(Bytes& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// A stream whose index claims `records` records but holds one: header, index,
+// footer, no blocks.
+Bytes withIndexClaiming(std::uint64_t records) {
+  Bytes stream = {0xFD, '7', 'z', 'X', 'Z', 0, 0, LZMA_CHECK_CRC32};
+  appendU32(stream, lzma_crc32(stream.data() + 6, 2, 0));
+  Bytes index = {0};
+  for (; records >= 0x80; records >>= 7) index.push_back(0x80 | (records & 0x7F));
+  index.push_back(static_cast<std::uint8_t>(records));
+  index.insert(index.end(), {0x10, 0x10});  // unpadded and uncompressed size
+  index.resize((index.size() + 3) / 4 * 4, 0);
+  appendU32(index, lzma_crc32(index.data(), index.size(), 0));
+  stream.insert(stream.end(), index.begin(), index.end());
+  Bytes footer;
+  appendU32(footer, static_cast<std::uint32_t>(index.size() / 4 - 1));
+  footer.insert(footer.end(), {0, LZMA_CHECK_CRC32});
+  appendU32(stream, lzma_crc32(footer.data(), footer.size(), 0));
+  stream.insert(stream.end(), footer.begin(), footer.end());
+  stream.insert(stream.end(), {'Y', 'Z'});
+  return stream;
+}
+
 int codeOf(const Bytes& stream, std::uint64_t declared) {
   auto result = decodePayload(stream, declared);
   if (result) return 1;
@@ -127,6 +152,8 @@ TEST(DecodePayload, ResultCodes) {
       {"flipped header flags", flipped(7), kArchive.size(), 7},
       {"flipped data byte", flipped(good.size() / 2), kArchive.size(), 7},
       {"flipped index byte", flipped(good.size() - 14), kArchive.size(), 7},
+      // Refused before liblzma allocates room for all of them.
+      {"index claims 2^40 records", withIndexClaiming(std::uint64_t{1} << 40), kArchive.size(), 7},
       {"stream padding after", trailing, kArchive.size(), 7},
       {"second stream after", twoStreams, kArchive.size(), 7},
       {"longer than declared", good, kArchive.size() - 1, 8},

@@ -62,7 +62,10 @@ std::expected<IndexPtr, DecodeFailure> readIndex(std::span<const std::uint8_t> s
   }
   std::size_t position = footerStart - footer.backward_size;
   lzma_index* raw = nullptr;
-  std::uint64_t memoryLimit = UINT64_MAX;
+  // liblzma allocates for as many records as the index claims before reading
+  // them. Each record takes at least two bytes, so a claim beyond what the
+  // index's size can hold is corrupt, not a reason to allocate.
+  std::uint64_t memoryLimit = lzma_index_memusage(1, footer.backward_size / 2);
   const lzma_ret ret =
       lzma_index_buffer_decode(&raw, &memoryLimit, nullptr, stream.data(), &position, footerStart);
   IndexPtr index(raw);
