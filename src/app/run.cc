@@ -83,8 +83,8 @@ class Run {
     // Without it the runtime still runs; only the cleanup of a later
     // version could then miss that the install is in use.
     if (installed->inUse) (void)installed->inUse->keepAcrossHandOver();
-    auto status =
-        launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata, *install);
+    auto status = launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata,
+                                *install, currentRunStamp());
     return status ? *status : failed(status.error());
   }
 
