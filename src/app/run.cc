@@ -69,6 +69,7 @@ class Run {
     auto installed = installIfNeeded(p_.fs, log_, build, *install, metadataPath);
     if (!installed) return failed(installed.error());
     if (installed->outcome == InstallOutcome::EndRunQuietly) return 0;
+    if (installed->outcome == InstallOutcome::Refused) return kFailedRun;
 
     // Resolved a second time on purpose: the cleanup reads the override
     // variable afresh, and its two notice lines print again.
