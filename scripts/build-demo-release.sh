@@ -4,7 +4,9 @@
 #   scripts/build-demo-release.sh [BUILD_DIR]
 #
 # BUILD_DIR takes the place of examples/demo_app/_build/prod (the release then
-# lands in BUILD_DIR/rel/demo_app). Needs only Debian's elixir and erlang: the
+# lands in BUILD_DIR/rel/demo_app). The same application's release that
+# reboots after its runtime configuration lands beside it, in
+# rel/demo_app_rebooting. Needs only Debian's elixir and erlang: the
 # project has no dependencies, so neither hex nor the network is touched.
 # Mix's output goes to a log that is shown only when the build fails.
 set -eu
@@ -48,7 +50,8 @@ unset MIX_TARGET MIX_DEPS_PATH MIX_EXS
 
 mkdir -p "$build"
 log="$build/build-demo-release.log"
-if ! (cd "$project" && mix release --overwrite --quiet) >"$log" 2>&1 </dev/null; then
+if ! (cd "$project" && mix release --overwrite --quiet &&
+  mix release demo_app_rebooting --overwrite --quiet) >"$log" 2>&1 </dev/null; then
   cat "$log" >&2
   echo "error: building the demo release failed (log: $log)" >&2
   exit 1

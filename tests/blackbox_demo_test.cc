@@ -22,11 +22,11 @@ class DemoTest : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete dir_; }
 
-  ProcessResult run(std::vector<std::string> args) {
-    args.insert(args.begin(), launcher_.string());
-    return runProcess(
-        args,
-        {{"HOME=" + (dir_->path() / "home").string(), "LANG=C.UTF-8"}, std::nullopt, dir_->path()});
+  ProcessResult run(std::vector<std::string> args, std::vector<std::string> env = {},
+                    const fs::path& launcher = launcher_) {
+    args.insert(args.begin(), launcher.string());
+    env.insert(env.end(), {"HOME=" + (dir_->path() / "home").string(), "LANG=C.UTF-8"});
+    return runProcess(args, {env, std::nullopt, dir_->path()});
   }
 
   static TempDir* dir_;
@@ -96,6 +96,41 @@ TEST_F(DemoTest, ALaterRunStartsWithoutUnpacking) {
   ASSERT_TRUE(fs::remove(install / "bin/demo_app"));
   EXPECT_EQ(run({"Grace"}).out, "Hello, Grace!\n");
   EXPECT_FALSE(fs::exists(install / "bin/demo_app"));
+}
+
+// The same application in a release that reboots after its runtime
+// configuration, writing that configuration to RELEASE_SYS_CONFIG on the way.
+TEST_F(DemoTest, EachRunOfARebootingReleaseReadsItsOwnEnvironment) {
+  const fs::path launcher = dir_->path() / "demo_app_rebooting";
+  auto packed =
+      runProcess({packerPath().string(), "pack", "--quiet", WEXLO_DEMO_REBOOTING_RELEASE_DIR,
+                  "--stub", stubPath().string(), "-o", launcher.string()});
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  for (const std::string greeting : {"Hi", "Ahoy"}) {
+    auto result = run({"Ada"}, {"DEMO_GREETING=" + greeting}, launcher);
+    EXPECT_EQ(result.out, greeting + ", Ada!\n") << result.err;
+  }
+  auto meta = run({"maintenance", "directory"}, {}, launcher);
+  const fs::path install = meta.out.substr(0, meta.out.size() - 1);
+  const std::string sysConfig = "releases/0.1.0/sys.config";
+  EXPECT_EQ(readFile(install / sysConfig),
+            readFile(fs::path(WEXLO_DEMO_REBOOTING_RELEASE_DIR) / sysConfig));
+  // One copy per run, for the user's eyes alone.
+  ASSERT_TRUE(fs::is_directory(install / "tmp"));
+  int copies = 0;
+  for (const auto& entry : fs::directory_iterator(install / "tmp")) {
+    EXPECT_EQ(entry.status().permissions() & fs::perms::all, fs::perms(0600));
+    EXPECT_TRUE(entry.path().string().ends_with(".runtime.config"));
+    ++copies;
+  }
+  EXPECT_EQ(copies, 2);
+
+  const fs::path elsewhere = dir_->path() / "release-tmp";
+  auto env = run({"--env"}, {"RELEASE_TMP=" + elsewhere.string()}, launcher);
+  EXPECT_TRUE(env.out.find("RELEASE_SYS_CONFIG=<" + elsewhere.string() +
+                           "/demo_app_rebooting-0.1.0-") != std::string::npos)
+      << env.out;
+  EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1);
 }
 
 }  // namespace

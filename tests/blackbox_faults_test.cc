@@ -171,6 +171,39 @@ TEST_F(FaultTest, AnUpgradeLeavesARunningOlderVersionAloneUntilItEnds) {
   EXPECT_EQ(left, std::vector<std::string>{"demo_app_erts-17.1_0.1.3"});
 }
 
+TEST_F(FaultTest, ARebuildOfTheSameVersionReplacesTheInstallUnlessTheOtherBuildRuns) {
+  // Packed from release directories, so each record carries its payload's digest.
+  auto packBuild = [&](const std::string& name, const std::string& content) {
+    Build build{syntheticRelease("demo_app", "0.1.3", "17.1", 50), {}};
+    build.files.push_back({"releases/0.1.3/demo_app.rel",
+                           "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n"});
+    build.files.push_back({"lib/demo_app-0.1.3/priv/build.txt", content});
+    writeTree(dir_ / name, build.files);
+    build.launcher = packRelease(dir_ / name, dir_ / (name + "-launcher"));
+    return build;
+  };
+  const Build first = packBuild("first", "one");
+  const Build second = packBuild("second", "two");
+  const fs::path built = install("0.1.3") / "lib/demo_app-0.1.3/priv/build.txt";
+  auto held = startHeld(first, "first");
+  auto refused = run(second);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "error: a different build of demo_app 0.1.3 is running; close it, then start this one "
+            "again\n");
+  EXPECT_EQ(readFile(built), "one");
+  release();
+  EXPECT_EQ(held.get().status, 0);
+
+  for (const Build* build : {&second, &first}) {
+    auto result = run(*build);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(built), build == &second ? "two" : "one");
+    auto meta = run(*build, {"maintenance", "meta"});
+    EXPECT_TRUE(meta.out.ends_with(readFile(install("0.1.3") / "_metadata.json")));
+  }
+}
+
 TEST_F(FaultTest, UninstallRefusesARunningInstallAndNeverLeavesAHalfInstall) {
   const Build build = pack("0.1.3", 3000);
   auto held = startHeld(build, "first");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "install/removal.h"
 #include "support/fake_console.h"
@@ -24,11 +25,20 @@ std::span<const std::uint8_t> bytesOf(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
+// Records as the packer writes them, for two builds of one version.
+constexpr char kThisBuild[] =
+    R"({"options":"--target linux-x86_64 --payload-crc64 00000000000000aa","app_name":"app",)"
+    R"("app_version":"0.1.0"})";
+constexpr char kOtherBuild[] =
+    R"({"options":"--target linux-x86_64 --payload-crc64 00000000000000bb","app_name":"app",)"
+    R"("app_version":"0.1.0"})";
+
 class InstallTest : public ::testing::Test {
  protected:
-  Result<InstallOutcome> install(const std::string& archive) {
+  Result<InstallOutcome> install(const std::string& archive,
+                                 std::string_view metadata = kMetadata) {
     payload_ = testing::xzCompress(archive);
-    EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
+    EmbeddedBuild build{bytesOf(payload_), metadata, "app", archive.size()};
     auto installed = installIfNeeded(fs_, log_, build, kInstall, kMarker);
     if (!installed) return fail(installed.error());
     inUse_ = std::move(installed->inUse);
@@ -206,6 +216,79 @@ TEST_F(InstallTest, AnInstalledReleaseIsMarkedInUseWithoutAnyWrite) {
   EXPECT_EQ(fs_.heldLocks().at(kRunLock.substr(1)), "shared");
   inUse_.reset();
   EXPECT_TRUE(fs_.heldLocks().empty());
+}
+
+TEST_F(InstallTest, WithADigestInTheRecordOnlyAnIdenticalMarkerCountsAsInstalled) {
+  struct Case {
+    const char* what;
+    std::string embedded;
+    std::optional<std::string> marker;
+    bool unpacks;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"the same build", kThisBuild, kThisBuild, false},
+           {"another build", kThisBuild, kOtherBuild, true},
+           {"a longer record", kThisBuild, std::string(kThisBuild) + " ", true},
+           {"a record without a digest", kThisBuild, kMetadata, true},
+           {"no marker", kThisBuild, std::nullopt, true},
+           {"a launcher without a digest", kMetadata, kOtherBuild, false},
+           {"hand-made records", kMetadata, "old", false},
+       }) {
+    FakeFileSystem fresh;
+    std::swap(fs_, fresh);
+    if (c.marker) fs_.addFile(kMarker, *c.marker);
+    ASSERT_EQ(install(testing::makeArchive({{"x", "new"}}), c.embedded).value(),
+              InstallOutcome::Ready)
+        << c.what;
+    EXPECT_EQ(fs_.exists(std::string(kInstall) + "/x"), c.unpacks) << c.what;
+    EXPECT_EQ(fs_.content(kMarker), c.unpacks ? c.embedded : *c.marker) << c.what;
+    EXPECT_EQ(fs_.heldLocks(), (std::map<std::string, std::string>{{kRunLock.substr(1), "shared"}}))
+        << c.what;
+    inUse_.reset();
+  }
+  EXPECT_EQ(console_.err, "");
+}
+
+TEST_F(InstallTest, AnotherBuildLosesItsMarkerBeforeItsFilesAreRewritten) {
+  fs_.addFile(kMarker, kOtherBuild);
+  fs_.addFile(std::string(kInstall) + "/x", "old");
+  ASSERT_EQ(install(testing::makeArchive({{"x", "new"}}), kThisBuild).value(),
+            InstallOutcome::Ready);
+  const auto& calls = fs_.calls;
+  auto removed = std::find(calls.begin(), calls.end(), "deleteTree " + std::string(kMarker));
+  auto rewritten =
+      std::find(calls.begin(), calls.end(), "writeFile " + std::string(kInstall) + "/x");
+  EXPECT_LT(removed, rewritten);
+  EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "new");
+}
+
+TEST_F(InstallTest, AnotherBuildThatARuntimeRunsFromIsLeftAloneAndTheRunRefused) {
+  fs_.addFile(kMarker, kOtherBuild);
+  fs_.holdLockElsewhere(kRunLock, LockMode::Shared);
+  ASSERT_EQ(install(testing::makeArchive({{"x", "new"}}), kThisBuild).value(),
+            InstallOutcome::Refused);
+  EXPECT_EQ(console_.err,
+            "error: a different build of app 0.1.0 is running; close it, then start this one "
+            "again\n");
+  EXPECT_TRUE(writes().empty());
+  EXPECT_EQ(fs_.content(kMarker), kOtherBuild);
+  EXPECT_TRUE(fs_.heldLocks().empty());
+}
+
+TEST_F(InstallTest, AMarkerThatCannotBeReadEndsTheRunQuietly) {
+  for (auto op : {FakeFileSystem::Op::OpenForReading, FakeFileSystem::Op::ReadAll}) {
+    FakeFileSystem fresh;
+    std::swap(fs_, fresh);
+    console_.err.clear();
+    fs_.addFile(kMarker, kOtherBuild);
+    fs_.failOn(op, kMarker, Failure::AccessDenied);
+    ASSERT_EQ(install(testing::makeArchive({{"x", "y"}}), kThisBuild).value(),
+              InstallOutcome::EndRunQuietly);
+    EXPECT_EQ(console_.err,
+              "error: We failed to open the destination directory with an unexpected error: "
+              "AccessDenied\n");
+    EXPECT_TRUE(writes().empty());
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "launch/runtime_launch.h"
 #include "platform/windows_command_line.h"
 #include "support/fake_console.h"
@@ -89,13 +91,21 @@ class LaunchRuntimeTest : public ::testing::Test {
   }
 
   Result<int> launch(const Strings& arguments = {"demo"}) {
-    return launchRuntime(fs, console, process, arguments, kSelf, metadata, kInstall);
+    return launchRuntime(fs, console, process, arguments, kSelf, metadata, kInstall, stamp);
+  }
+
+  std::string variable(std::string_view name) const {
+    for (const auto& entry : process.runEnvironment) {
+      if (entry.name == name) return entry.value;
+    }
+    return "(unset)";
   }
 
   TrackingFileSystem fs;
   FakeConsole console;
   RecordingProcess process{fs};
   BuildMetadata metadata;
+  RunStamp stamp{1700000000, 0xab};
 };
 
 TEST_F(LaunchRuntimeTest, PathsLieInTheInstallDirectory) {
@@ -197,6 +207,124 @@ TEST_F(LaunchRuntimeTest, ExistingVariableInOtherCaseKeepsNameAndPlace) {
   EXPECT_EQ(process.runEnvironment[2].name, "PATH");
   EXPECT_EQ(process.runEnvironment[3].name, "RELEASE_SYS_CONFIG");
   EXPECT_EQ(process.runEnvironment.size(), 6u);
+}
+
+constexpr std::string_view kSysConfig =
+    "/home/u/.wexlo/demo_erts-17.1_0.1.3/releases/0.1.3/sys.config";
+constexpr std::string_view kRebootingConfig =
+    "%% coding: utf-8\n%% RUNTIME_CONFIG=true\n[{elixir,[{config_provider_init,x}]}].\n";
+
+TEST_F(LaunchRuntimeTest, OnlyAReleaseThatConfiguresAtBootGetsACopy) {
+  struct Case {
+    std::string_view sysConfig;
+    bool copied;
+  };
+  for (const auto& c : std::vector<Case>{
+           {kRebootingConfig, true},
+           {"%% RUNTIME_CONFIG=true\r\n[].", true},
+           {"%% RUNTIME_CONFIG=true", true},
+           {"%% coding: utf-8\n%% RUNTIME_CONFIG=false\n[].", false},
+           {"[].\n%% RUNTIME_CONFIG=true\n", false},
+           {"%% RUNTIME_CONFIG=truest\n[].", false},
+           {"", false},
+       }) {
+    fs.addFile(kSysConfig, c.sysConfig);
+    ASSERT_EQ(launch(), 0);
+    auto expected = testing::expectedRuntimeArguments(kInstall, "17.1", "0.1.3", "monster");
+    const std::string copy =
+        std::string(kInstall) + "/tmp/demo-0.1.3-1700000000-00000000000000ab.runtime";
+    if (c.copied) expected[19] = copy + ".config";
+    EXPECT_EQ(process.argv, expected) << c.sysConfig;
+    EXPECT_EQ(variable("RELEASE_SYS_CONFIG"),
+              c.copied ? copy : std::string(kInstall) + "/releases/0.1.3/sys")
+        << c.sysConfig;
+    EXPECT_EQ(fs.exists(std::string(kInstall) + "/tmp"), c.copied) << c.sysConfig;
+    (void)fs.deleteTree(std::string(kInstall) + "/tmp");
+  }
+}
+
+TEST_F(LaunchRuntimeTest, EachRunOfAReleaseThatConfiguresAtBootGetsItsOwnPrivateCopy) {
+  fs.addFile(kSysConfig, kRebootingConfig);
+  const std::string tmp = std::string(kInstall) + "/tmp/";
+  for (const auto& [releaseTmp, directory] : std::vector<std::pair<std::string, std::string>>{
+           {"", tmp}, {"/run/user/1000/demo", "/run/user/1000/demo/"}}) {
+    process.startEnvironment.set("RELEASE_TMP", releaseTmp);
+    std::vector<std::string> copies;
+    for (auto nonce : {std::uint64_t{0xab}, std::uint64_t{0xfedcba9876543210}}) {
+      stamp.nonce = nonce;
+      ASSERT_EQ(launch(), 0);
+      ASSERT_EQ(process.argv.size(), 21u);
+      const std::string copy = process.argv[19];
+      EXPECT_EQ(process.argv[18], "-config");
+      EXPECT_EQ(variable("RELEASE_SYS_CONFIG") + ".config", copy);
+      EXPECT_EQ(fs.content(copy), kRebootingConfig);
+      EXPECT_EQ(fs.node(copy)->mode, 0600u);
+      copies.push_back(copy);
+    }
+    EXPECT_EQ(copies, (std::vector<std::string>{
+                          directory + "demo-0.1.3-1700000000-00000000000000ab.runtime.config",
+                          directory + "demo-0.1.3-1700000000-fedcba9876543210.runtime.config"}));
+  }
+  EXPECT_EQ(fs.content(kSysConfig), kRebootingConfig);
+  // The rest of the command line and environment stay as they were.
+  auto expected = testing::expectedRuntimeArguments(kInstall, "17.1", "0.1.3", "monster");
+  expected[19] = process.argv[19];
+  EXPECT_EQ(process.argv, expected);
+  EXPECT_EQ(variable("RELEASE_ROOT"), kInstall);
+}
+
+TEST_F(LaunchRuntimeTest, ExpiredCopiesOfTheApplicationGoAndNothingElse) {
+  fs.addFile(kSysConfig, kRebootingConfig);
+  const std::string tmp = std::string(kInstall) + "/tmp/";
+  const std::vector<std::string> expired = {
+      "demo-0.1.3-1699996399-0123456789abcdef.runtime.config",
+      "demo-0.1.2-rc.1-1600000000-0123456789abcdef.runtime.config",
+      "demo-0.1.3-1700007201-0123456789abcdef.runtime.config",  // ahead of the clock
+  };
+  const std::vector<std::string> kept = {
+      "demo-0.1.3-1699996400-0123456789abcdef.runtime.config",
+      "demo-0.1.3-20231114221320-0123456789ab.runtime.config",  // a start script's
+      "demo-0.1.3-1600000000-0123456789ABCDEF.runtime.config",
+      "demo-0.1.3-1600000000-0123456789abcdef.runtime",
+      "demo-1600000000-0123456789abcdef.runtime.config",
+      "demonstration-0.1.3-1600000000-0123456789abcdef.runtime.config",
+      "other-0.1.3-1600000000-0123456789abcdef.runtime.config",
+  };
+  for (const auto& name : expired) fs.addFile(tmp + name, "old");
+  for (const auto& name : kept) fs.addFile(tmp + name, "old");
+  fs.addDirectory(tmp + "demo-0.1.3-1600000000-fedcba9876543210.runtime.config");
+  fs.failOn(FakeFileSystem::Op::DeleteTree, tmp + expired[0], Failure::AccessDenied);
+  ASSERT_EQ(launch(), 0);
+  std::vector<std::string> left = fs.tree(tmp);
+  std::vector<std::string> expected = kept;
+  expected.push_back(expired[0]);  // a failed removal does not stop the run
+  expected.push_back("demo-0.1.3-1600000000-fedcba9876543210.runtime.config/");
+  expected.push_back("demo-0.1.3-1700000000-00000000000000ab.runtime.config");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
+}
+
+TEST_F(LaunchRuntimeTest, AConfigurationThatCannotBeCopiedStopsBeforeTheRuntimeRuns) {
+  fs.addFile(kSysConfig, kRebootingConfig);
+  const std::string tmp = std::string(kInstall) + "/tmp";
+  const std::string copy = tmp + "/demo-0.1.3-1700000000-00000000000000ab.runtime.config";
+  struct Case {
+    FakeFileSystem::Op op;
+    std::string path;
+  };
+  for (const auto& c :
+       {Case{FakeFileSystem::Op::ReadAll, std::string(kSysConfig)},
+        Case{FakeFileSystem::Op::MakePath, tmp}, Case{FakeFileSystem::Op::WriteFile, copy}}) {
+    TrackingFileSystem fresh;
+    fresh.addFile(kCookiePath, "monster");
+    fresh.addFile(kSysConfig, kRebootingConfig);
+    fresh.failOn(c.op, c.path, Failure::NoSpaceLeft);
+    RecordingProcess recording{fresh};
+    EXPECT_EQ(launchRuntime(fresh, console, recording, {"demo"}, kSelf, metadata, kInstall, stamp),
+              fail(Failure::NoSpaceLeft))
+        << c.path;
+    EXPECT_FALSE(recording.ran) << c.path;
+  }
 }
 
 TEST_F(LaunchRuntimeTest, PassesTheRuntimeResultBack) {

@@ -7,6 +7,8 @@
 
 #include "format/footer.h"
 #include "format/payload_decoder.h"
+#include "metadata/build_metadata.h"
+#include "metadata/payload_digest.h"
 #include "pack/inspect.h"
 #include "pack/launcher_writer.h"
 #include "pack/packer.h"
@@ -114,10 +116,13 @@ TEST_F(PackerTest, WritesAStubWithTheReleaseAppended) {
   auto build = locateEmbeddedBuild(imageBytes);
   ASSERT_TRUE(build);
   EXPECT_EQ(build->appName, "demo_app");
-  EXPECT_EQ(build->metadataText,
-            "{\"options\":\"--target linux-x86_64 --block-size 65536\",\"erts_version\":\"13.1.5\","
-            "\"app_name\":\"demo_app\",\"app_version\":\"0.1.0\",\"zig_build_arguments\":[\"-O2\","
-            "\"-static\",\"-s\"],\"zig_version\":\"GNU 12.2.0\"}");
+  EXPECT_EQ(
+      build->metadataText,
+      "{\"options\":\"--target linux-x86_64 --block-size 65536 --payload-crc64 " +
+          crc64Hex(build->payload) +
+          "\",\"erts_version\":\"13.1.5\","
+          "\"app_name\":\"demo_app\",\"app_version\":\"0.1.0\",\"zig_build_arguments\":[\"-O2\","
+          "\"-static\",\"-s\"],\"zig_version\":\"GNU 12.2.0\"}");
 
   auto release = readRelease(release_, {});
   ASSERT_TRUE(release);
@@ -150,6 +155,24 @@ TEST_F(PackerTest, SameInputsGiveTheSameBytesWhateverTheThreadCount) {
   ASSERT_TRUE(stream);
   EXPECT_GT(stream->blockCount, 1u);
   EXPECT_EQ(stream->check, 1u);  // CRC32
+}
+
+TEST_F(PackerTest, AReleaseRebuiltUnderTheSameVersionGetsAnotherRecord) {
+  // The check value of CRC-64/XZ.
+  const std::string nine = "123456789";
+  EXPECT_EQ(crc64Hex(bytes(nine)), "995dc9bbdf1939fa");
+  ASSERT_TRUE(packRelease(options(out_ / "one")));
+  write(release_ / "lib/demo_app-0.1.0/ebin/Elixir.Extra.beam", "rebuilt");
+  ASSERT_TRUE(packRelease(options(out_ / "two")));
+  const Bytes one = bytes(read(out_ / "one")), two = bytes(read(out_ / "two"));
+  auto first = locateEmbeddedBuild(one), second = locateEmbeddedBuild(two);
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->metadataText, second->metadataText);
+  auto a = decodeBuildMetadata(first->metadataText), b = decodeBuildMetadata(second->metadataText);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(payloadDigestIn(a->options), crc64Hex(first->payload));
+  EXPECT_EQ(payloadDigestIn(b->options), crc64Hex(second->payload));
+  EXPECT_EQ(a->appVersion, b->appVersion);
 }
 
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {

@@ -8,9 +8,16 @@ defmodule DemoApp.MixProject do
       elixir: "~> 1.14",
       start_permanent: Mix.env() == :prod,
       deps: [],
+      default_release: :demo_app,
       releases: [
         demo_app: [
           include_erts: true
+        ],
+        # The same application in a release that reboots after reading its
+        # runtime configuration, so it writes that configuration to a file.
+        demo_app_rebooting: [
+          include_erts: true,
+          reboot_system_after_config: true
         ]
       ]
     ]

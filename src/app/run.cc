@@ -69,6 +69,7 @@ class Run {
     auto installed = installIfNeeded(p_.fs, log_, build, *install, metadataPath);
     if (!installed) return failed(installed.error());
     if (installed->outcome == InstallOutcome::EndRunQuietly) return 0;
+    if (installed->outcome == InstallOutcome::Refused) return kFailedRun;
 
     // Resolved a second time on purpose: the cleanup reads the override
     // variable afresh, and its two notice lines print again.
@@ -83,8 +84,8 @@ class Run {
     // Without it the runtime still runs; only the cleanup of a later
     // version could then miss that the install is in use.
     if (installed->inUse) (void)installed->inUse->keepAcrossHandOver();
-    auto status =
-        launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata, *install);
+    auto status = launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata,
+                                *install, currentRunStamp());
     return status ? *status : failed(status.error());
   }
 

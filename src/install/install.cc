@@ -1,11 +1,14 @@
 #include "install/install.h"
 
+#include <optional>
 #include <string>
 
 #include "format/archive_reader.h"
 #include "format/payload_decoder.h"
 #include "install/location.h"
 #include "install/removal.h"
+#include "metadata/build_metadata.h"
+#include "metadata/payload_digest.h"
 
 namespace wexlo {
 
@@ -32,16 +35,31 @@ Status makeParents(FileSystem& fs, std::string_view installDirectory, std::strin
   return {};
 }
 
-// The run's answer to the existence test of `_metadata.json`: installed,
-// not yet, or a failure that the caller reports without ending badly.
-enum class MarkerState { Present, Missing, Unreadable };
+// The run's answer to the test of `_metadata.json`: installed, not yet,
+// installed from another build of this version, or a failure that the
+// caller reports without ending badly.
+enum class MarkerState { Present, Missing, OtherBuild, Unreadable };
 
-MarkerState testMarker(FileSystem& fs, ErrorLog& log, std::string_view metadataPath) {
-  auto exists = fs.checkExists(metadataPath);
-  if (exists) return MarkerState::Present;
-  if (exists.error() == Failure::FileNotFound) return MarkerState::Missing;
+// With `mustMatch`, the marker counts only when it holds exactly that text;
+// without, its presence is enough.
+MarkerState testMarker(FileSystem& fs, ErrorLog& log, std::string_view metadataPath,
+                       std::optional<std::string_view> mustMatch) {
+  Failure failure = Failure::FileNotFound;
+  if (!mustMatch) {
+    auto exists = fs.checkExists(metadataPath);
+    if (exists) return MarkerState::Present;
+    failure = exists.error();
+  } else if (auto file = fs.openForReading(metadataPath); !file) {
+    failure = file.error();
+  } else {
+    auto text = (*file)->readAll(mustMatch->size() + 1);
+    if (text) return *text == *mustMatch ? MarkerState::Present : MarkerState::OtherBuild;
+    if (text.error() == Failure::StreamTooLong) return MarkerState::OtherBuild;
+    failure = text.error();
+  }
+  if (failure == Failure::FileNotFound) return MarkerState::Missing;
   log.logError({"We failed to open the destination directory with an unexpected error: ",
-                failureName(exists.error())});
+                failureName(failure)});
   return MarkerState::Unreadable;
 }
 
@@ -68,10 +86,11 @@ Status writeMetadataFile(FileSystem& fs, std::string_view metadataPath,
   return fs.rename(partial, metadataPath);
 }
 
-// Takes a lock; an empty one where the file system has no locks at all.
+// Takes a lock, waiting for it unless told not to; an empty one where the
+// file system has no locks at all.
 Result<std::unique_ptr<FileLock>> lockOptionally(FileSystem& fs, const std::string& path,
-                                                 LockMode mode) {
-  auto lock = fs.lock(path, mode);
+                                                 LockMode mode, bool wait = true) {
+  auto lock = wait ? fs.lock(path, mode) : fs.tryLock(path, mode);
   if (!lock && lock.error() == Failure::FileLocksUnsupported) return nullptr;
   return lock;
 }
@@ -112,15 +131,26 @@ Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
 Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
                                   std::string_view installDirectory,
                                   std::string_view metadataPath) {
+  // A record with a payload digest tells this build from another one of the
+  // same version, so only an exact copy of it marks the install as ours.
+  auto metadata = decodeBuildMetadata(build.metadataText);
+  std::optional<std::string_view> mustMatch;
+  if (metadata && payloadDigestIn(metadata->options)) mustMatch = build.metadataText;
+  auto test = [&] { return testMarker(fs, log, metadataPath, mustMatch); };
+  auto quietEnd = [] { return Installed{InstallOutcome::EndRunQuietly, nullptr}; };
+
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
-  MarkerState state = testMarker(fs, log, metadataPath);
-  if (state == MarkerState::Unreadable) return Installed{InstallOutcome::EndRunQuietly, nullptr};
-  auto inUse = lockOptionally(fs, joinPath({installDirectory, kRunLockName}), LockMode::Shared);
+  if (test() == MarkerState::Unreadable) return quietEnd();
+  const std::string runLock = joinPath({installDirectory, kRunLockName});
+  auto inUse = lockOptionally(fs, runLock, LockMode::Shared);
   if (!inUse) return fail(inUse.error());
   // Looked at again under the lock: an uninstall may have finished meanwhile.
-  state = testMarker(fs, log, metadataPath);
-  if (state == MarkerState::Unreadable) return Installed{InstallOutcome::EndRunQuietly, nullptr};
+  MarkerState state = test();
+  if (state == MarkerState::Unreadable) return quietEnd();
   if (state == MarkerState::Present) return Installed{InstallOutcome::Ready, std::move(*inUse)};
+  // Our own shared hold would keep the run lock from being taken exclusively
+  // below, should the other build still be installed then.
+  if (state == MarkerState::OtherBuild) inUse->reset();
 
   // An uninstall may have removed the directory while this run waited.
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
@@ -130,8 +160,25 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedB
   auto unpacking =
       lockOptionally(fs, joinPath({installDirectory, kInstallLockName}), LockMode::Exclusive);
   if (!unpacking) return fail(unpacking.error());
-  state = testMarker(fs, log, metadataPath);
-  if (state == MarkerState::Unreadable) return Installed{InstallOutcome::EndRunQuietly, nullptr};
+  state = test();
+  if (state == MarkerState::Unreadable) return quietEnd();
+  std::unique_ptr<FileLock> replacing;
+  if (state == MarkerState::OtherBuild) {
+    // Files of a running runtime are never rewritten; nor is one waited
+    // for, as it may run for days.
+    auto unused = lockOptionally(fs, runLock, LockMode::Exclusive, false);
+    if (!unused && unused.error() == Failure::FileBusy) {
+      log.logError({"a different build of ", metadata->appName, " ", metadata->appVersion,
+                    " is running; close it, then start this one again"});
+      return Installed{InstallOutcome::Refused, nullptr};
+    }
+    if (!unused) return fail(unused.error());
+    replacing = std::move(*unused);
+    // Without its marker no launcher of the other build starts a half
+    // rewritten install: it unpacks its own build once this one is done.
+    if (auto removed = fs.deleteTree(metadataPath); !removed) return fail(removed.error());
+    state = MarkerState::Missing;
+  }
   if (state == MarkerState::Missing) {
     if (auto unpacked = decodeAndUnpack(fs, log, build, installDirectory); !unpacked) {
       return fail(unpacked.error());
@@ -145,9 +192,10 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedB
       return fail(written.error());
     }
   }
+  replacing.reset();
   // The run lock is taken again: the one taken first may belong to a
   // directory that was removed meanwhile.
-  inUse = lockOptionally(fs, joinPath({installDirectory, kRunLockName}), LockMode::Shared);
+  inUse = lockOptionally(fs, runLock, LockMode::Shared);
   if (!inUse) return fail(inUse.error());
   return Installed{InstallOutcome::Ready, std::move(*inUse)};
 }

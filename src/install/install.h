@@ -15,6 +15,8 @@ namespace wexlo {
 enum class InstallOutcome {
   Ready,          // the release is installed; the run goes on
   EndRunQuietly,  // the install test failed unexpectedly: end with status 0
+  Refused,        // another build of this version runs from the install: the
+                  // error line is printed, end with status 1
 };
 
 struct Installed {
@@ -28,7 +30,9 @@ struct Installed {
 // Makes the install directory, and unless its `_metadata.json` exists,
 // decodes the payload, unpacks every entry and writes `_metadata.json` last,
 // whole or not at all. The install lock keeps two launchers from unpacking
-// over each other.
+// over each other. When the build's metadata carries a payload digest, a
+// marker that differs from it byte for byte is another build of the same
+// version: it is unpacked over unless a runtime runs from it (Refused).
 Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
                                   std::string_view installDirectory, std::string_view metadataPath);
 

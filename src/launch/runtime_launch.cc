@@ -67,12 +67,12 @@ std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string
 Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
                           const std::vector<std::string>& arguments,
                           std::string_view selfExecutablePath, const BuildMetadata& metadata,
-                          std::string_view installDirectory) {
+                          std::string_view installDirectory, RunStamp stamp) {
   auto environment = process.environment();
   if (!environment) return fail(environment.error());
   environment->set("_IS_TTY", console.isTerminal(StreamId::Output) ? "1" : "0");
 
-  const ReleasePaths paths = releasePaths(installDirectory, metadata);
+  ReleasePaths paths = releasePaths(installDirectory, metadata);
 
   // Read in every run, even when RELEASE_COOKIE wins, so a release without
   // its cookie file never starts. The file stays open until the runtime has
@@ -83,6 +83,14 @@ Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
   if (!fileCookie) return fail(fileCookie.error());
   const auto environmentCookie = environment->get("RELEASE_COOKIE");
   const std::string cookie = environmentCookie ? std::string(*environmentCookie) : *fileCookie;
+
+  auto copy = copyConfigurationForRun(fs, *environment, installDirectory, paths.configurationFile,
+                                      metadata, stamp);
+  if (!copy) return fail(copy.error());
+  if (*copy) {
+    paths.configurationFile = (*copy)->file;
+    paths.configurationBase = (*copy)->base;
+  }
 
   const auto argv = runtimeArguments(paths, cookie, arguments);
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "launch/runtime_config.h"
 #include "metadata/build_metadata.h"
 #include "platform/console.h"
 #include "platform/failure.h"
@@ -31,12 +32,13 @@ ReleasePaths releasePaths(std::string_view installDirectory, const BuildMetadata
 std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string_view cookie,
                                           const std::vector<std::string>& arguments);
 
-// Reads the cookie, builds the argument vector and the runtime's environment,
-// and runs the runtime. Returns the status the launcher must end with, or the
-// failure that kept the runtime from running.
+// Reads the cookie, copies the configuration of a release that configures
+// itself at boot (see runtime_config.h), builds the argument vector and the
+// runtime's environment, and runs the runtime. Returns the status the
+// launcher must end with, or the failure that kept the runtime from running.
 Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
                           const std::vector<std::string>& arguments,
                           std::string_view selfExecutablePath, const BuildMetadata& metadata,
-                          std::string_view installDirectory);
+                          std::string_view installDirectory, RunStamp stamp);
 
 }  // namespace wexlo

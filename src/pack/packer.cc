@@ -2,6 +2,7 @@
 
 #include "format/footer.h"
 #include "metadata/build_metadata.h"
+#include "metadata/payload_digest.h"
 #include "pack/build_names.h"
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
@@ -21,15 +22,18 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
 }
 
 // The metadata's "options": the settings that shape the launcher, in a fixed
-// form free of paths and thread counts so equal inputs give equal bytes.
-std::string renderPackOptions(const PackOptions& options, std::string_view target) {
+// form free of paths and thread counts so equal inputs give equal bytes. The
+// payload's digest ends it: a release rebuilt under the same version then
+// gets a different record, which tells launchers to unpack it afresh.
+std::string renderPackOptions(const PackOptions& options, std::string_view target,
+                              std::span<const std::uint8_t> payload) {
   const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
   std::string text =
       "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
   if (options.overrides.appName) text += " --app-name " + *options.overrides.appName;
   if (options.overrides.appVersion) text += " --app-version " + *options.overrides.appVersion;
   if (options.overrides.ertsVersion) text += " --erts-version " + *options.overrides.ertsVersion;
-  return text;
+  return text + " " + std::string(kPayloadDigestOption) + " " + crc64Hex(payload);
 }
 
 // A release built for another operating system or CPU would pack and unpack
@@ -88,7 +92,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .zigVersion = stub->info.toolchain,
       .zigBuildArguments = splitWords(stub->info.flags),
       .appVersion = release->appVersion,
-      .options = renderPackOptions(options, stub->info.target),
+      .options = renderPackOptions(options, stub->info.target, *payload),
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);

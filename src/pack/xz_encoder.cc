@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "format/xz_stream_layout.h"
 
@@ -90,6 +91,13 @@ Result<std::vector<std::uint8_t>> compressPayload(std::span<const std::uint8_t> 
   output.resize(stream.total_out);
   if (progress) progress(input.size(), input.size());
   return output;
+}
+
+std::string crc64Hex(std::span<const std::uint8_t> bytes) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx",
+                static_cast<unsigned long long>(lzma_crc64(bytes.data(), bytes.size(), 0)));
+  return text;
 }
 
 Result<XzStreamInfo> describeXzStream(std::span<const std::uint8_t> stream) {

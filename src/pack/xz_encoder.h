@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/failure.h"
@@ -36,6 +37,9 @@ using XzProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 Result<std::vector<std::uint8_t>> compressPayload(std::span<const std::uint8_t> input,
                                                   const XzOptions& options,
                                                   XzProgress progress = {});
+
+// The CRC64 of `bytes` in 16 lower-case hex digits.
+std::string crc64Hex(std::span<const std::uint8_t> bytes);
 
 struct XzStreamInfo {
   std::uint64_t compressedLength = 0;

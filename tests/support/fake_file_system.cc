@@ -280,7 +280,13 @@ Result<std::unique_ptr<FileLock>> FakeFileSystem::lock(std::string_view path, Lo
   std::string p = normalize(path);
   if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);
   if (!nodes_.contains(p)) nodes_[p] = Node{EntryKind::File, "", 0644};
-  elsewhere_.erase(p);
+  // Waiting for a conflicting lock ends when its holder lets go; shared
+  // locks stay side by side.
+  auto other = elsewhere_.find(p);
+  if (other != elsewhere_.end() &&
+      (mode == LockMode::Exclusive || other->second == LockMode::Exclusive)) {
+    elsewhere_.erase(other);
+  }
   return std::make_unique<FakeLock>(held_, p, mode);
 }
 
@@ -290,6 +296,15 @@ Result<std::unique_ptr<FileLock>> FakeFileSystem::tryLock(std::string_view path,
       (mode == LockMode::Exclusive || other->second == LockMode::Exclusive)) {
     calls.push_back("tryLock " + std::string(path));
     return fail(Failure::FileBusy);
+  }
+  // This process's own locks conflict as well, as flock() and LockFileEx()
+  // locks taken through another open file do.
+  for (const auto& [id, held] : *held_) {
+    if (held.first == normalize(path) &&
+        (mode == LockMode::Exclusive || held.second.starts_with("exclusive"))) {
+      calls.push_back("tryLock " + std::string(path));
+      return fail(Failure::FileBusy);
+    }
   }
   return lock(path, mode);
 }

@@ -46,8 +46,9 @@ class FakeFileSystem : public FileSystem {
   void failOn(Op operation, std::string_view path, Failure failure);
 
   // Another process holds a lock on `path`: tryLock() of a conflicting mode
-  // fails with FileBusy (lock() waits for it, which a fake cannot, so it
-  // takes over as if the other process had ended).
+  // fails with FileBusy, as it does against a lock this process holds
+  // already (lock() waits for it, which a fake cannot, so it takes over as
+  // if the other process had ended).
   void holdLockElsewhere(std::string_view path, LockMode mode);
 
   // The locks this process holds now, and whether each was kept for the
