@@ -7,7 +7,7 @@ set -eu
 packages="build-essential cmake ninja-build pkg-config git ca-certificates
   liblzma-dev rapidjson-dev libcli11-dev libgtest-dev libgmock-dev clang-format
   g++-mingw-w64-x86-64-posix wine wine64 osslsigncode dpkg-dev
-  erlang elixir hyperfine"
+  erlang elixir hyperfine time xz-utils"
 
 missing=
 for package in $packages; do
