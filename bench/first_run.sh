@@ -1,0 +1,147 @@
+#!/bin/sh
+# A packed release's first run, later runs and packing, each against a named
+# baseline measured in the same run, on the corpus of bench/make_corpus.sh:
+#
+#   sh bench/first_run.sh [SEED]
+#
+#   first run    the packed corpus unpacking into an empty install root, vs
+#                `xz -dc corpus.tar.xz | tar -x` of the same tree (xz -9 -T1);
+#                medians of 5 runs each, the two alternating
+#   peak RSS     of the first run (median of the 5), vs the tree's size
+#   later run    a run that finds its install, with ten other applications'
+#                installs beside it, vs executing the installed runtime
+#                stand-in directly; medians of 200 runs each
+#   packer       `wexlo pack` vs `xz -9e -T1` of the tree's tar: one timed
+#                run each; sizes of the compressed release alone
+#
+# Page caches are not dropped between runs (that needs privileges this machine
+# does not give), so every run reads warm files. Timings are wall clock on a
+# machine that may be shared: the load average is printed with the table.
+# Everything lands in build/bench-first-run, raw timings included.
+set -eu
+root=$(CDPATH='' cd -- "$(dirname -- "$0")/.." && pwd)
+cd "$root"
+seed=${1:-1}
+work="$root/build/bench-first-run"
+tree="$work/tree"
+install="$work/installs"
+extract="$work/extracted"
+launcher="$work/corpus"
+export LC_ALL=C
+
+step() { printf 'first_run: %s\n' "$*" >&2; }
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f\n", b - a }'; }
+# The median column of a hyperfine CSV export, for the row named $2.
+median_of() { awk -F, -v name="$2" '$1 == name { print $4 }' "$1"; }
+# The median of the numbers on standard input, one a line.
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+step "building (release preset)"
+cmake --preset release >/dev/null
+cmake --build --preset release --target wexlo_packer wexlo_stub >/dev/null
+packer="$root/build/release/bin/wexlo"
+
+rm -rf "$work"
+mkdir -p "$work"
+step "making the corpus"
+corpus_line=$(sh bench/make_corpus.sh "$tree" "$seed")
+erts=$(cut -d' ' -f1 "$tree/releases/start_erl.data")
+tree_bytes=$(find "$tree" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner -C "$tree" -cf "$work/corpus.tar" .
+tar_sha=$(sha256sum "$work/corpus.tar" | cut -c1-16)
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
+
+step "packing with wexlo"
+start=$(now)
+"$packer" pack --quiet "$tree" -o "$launcher"
+pack_seconds=$(seconds_since "$start")
+payload_bytes=$("$packer" inspect "$launcher" | awk '/^compressed length:/ { print $3 }')
+launcher_bytes=$(stat -c %s "$launcher")
+
+step "compressing with xz -9e -T1 (packer baseline)"
+start=$(now)
+xz -9e -T1 -c "$work/corpus.tar" >"$work/corpus.tar.9e.xz"
+xz9e_seconds=$(seconds_since "$start")
+xz9e_bytes=$(stat -c %s "$work/corpus.tar.9e.xz")
+
+step "compressing with xz -9 -T1 (first-run baseline, not timed)"
+xz -9 -T1 -c "$work/corpus.tar" >"$work/corpus.tar.xz"
+
+export CORPUS_INSTALL_DIR="$install"
+step "first runs"
+# Each line of a .times file: wall seconds, user and system CPU seconds, peak
+# RSS in KiB. The two alternate, so that a change in the machine's load hits
+# both alike.
+measure() {
+  name=$1
+  shift
+  /usr/bin/time -f '%e %U %S %M' -a -o "$work/$name.times" "$@"
+}
+for _ in 1 2 3 4 5; do
+  rm -rf "$install"
+  measure first-run "$launcher" >/dev/null
+  rm -rf "$extract"
+  mkdir "$extract"
+  # shellcheck disable=SC2016 # the inner shell expands them
+  measure pipeline sh -c 'xz -dc "$1" | tar -x -C "$2"' sh "$work/corpus.tar.xz" "$extract"
+done
+first_run=$(awk '{ print $1 }' "$work/first-run.times" | median)
+pipeline=$(awk '{ print $1 }' "$work/pipeline.times" | median)
+first_run_cpu=$(awk '{ print $2 + $3 }' "$work/first-run.times" | median)
+pipeline_cpu=$(awk '{ print $2 + $3 }' "$work/pipeline.times" | median)
+peak_rss_kib=$(awk '{ print $4 }' "$work/first-run.times" | median)
+
+step "later runs"
+# Ten small applications installed beside the corpus, the way their own
+# launchers install them.
+others="$work/others"
+mkdir -p "$others/release/erts-$erts/bin" "$others/release/releases"
+cp "$tree/erts-$erts/bin/erl" "$others/release/erts-$erts/bin/"
+cp -R "$tree/releases/." "$others/release/releases/"
+for n in 01 02 03 04 05 06 07 08 09 10; do
+  "$packer" pack --quiet "$others/release" --app-name "other$n" -o "$others/other$n"
+  env "OTHER${n}_INSTALL_DIR=$install" "$others/other$n" >/dev/null
+done
+installed="$install/.wexlo/corpus_erts-${erts}_1.0.0"
+hyperfine --style basic -N --warmup 20 --runs 200 --export-csv "$work/later-run.csv" \
+  --command-name "later run" "$launcher" \
+  --command-name "direct exec" "$installed/erts-$erts/bin/erl" >"$work/later-run.log" 2>&1
+later_run=$(median_of "$work/later-run.csv" "later run")
+direct=$(median_of "$work/later-run.csv" "direct exec")
+
+echo "$corpus_line"
+echo "tar of the tree: sha256 $tar_sha...; $(nproc) cores, load average at start $load_at_start"
+echo
+awk -v first="$first_run" -v pipe="$pipeline" -v first_cpu="$first_run_cpu" -v pipe_cpu="$pipeline_cpu" \
+  -v rss="$peak_rss_kib" -v tree="$tree_bytes" \
+  -v later="$later_run" -v direct="$direct" \
+  -v pack="$pack_seconds" -v xz="$xz9e_seconds" \
+  -v payload="$payload_bytes" -v launcher="$launcher_bytes" -v xzsize="$xz9e_bytes" 'BEGIN {
+  mib = 1048576
+  row("measure", "wexlo", "baseline", "result", "target", "")
+  row("---", "---", "---", "---", "---", "---")
+  r = first / pipe
+  row("first run, median of 5", sprintf("%.2f s", first),
+      sprintf("%.2f s  xz -dc into tar -x", pipe), sprintf("%.2fx", r), "<= 0.65x", met(r <= 0.65))
+  d = rss / 1024 - tree / mib
+  row("peak RSS, first run", sprintf("%.1f MiB", rss / 1024),
+      sprintf("%.1f MiB  tree size", tree / mib), sprintf("%+.1f MiB", d), "<= +40 MiB", met(d <= 40))
+  d = (later - direct) * 1000
+  row("later run, median of 200", sprintf("%.2f ms", later * 1000),
+      sprintf("%.2f ms  direct exec", direct * 1000), sprintf("%+.2f ms", d), "<= +0.5 ms",
+      met(d <= 0.5))
+  r = xz / pack
+  row("packer, wall time", sprintf("%.1f s", pack), sprintf("%.1f s  xz -9e -T1", xz),
+      sprintf("%.2fx as fast", r), ">= 2x", met(r >= 2))
+  d = (payload / xzsize - 1) * 100
+  row("packer, compressed size", sprintf("%.2f MiB", payload / mib),
+      sprintf("%.2f MiB  xz -9e -T1", xzsize / mib), sprintf("%+.2f %%", d), "<= +3 %",
+      met(d <= 3))
+  printf "\nCPU time (user + system), medians: first run %.2f s, xz -dc into tar -x %.2f s.\n",
+    first_cpu, pipe_cpu
+  printf "The packed executable is %.2f MiB: the compressed release and %.2f MiB of stub, metadata and footer.\n",
+    launcher / mib, (launcher - payload) / mib
+}
+function met(ok) { return ok ? "met" : "MISSED" }
+function row(a, b, c, d, e, f) { printf "| %-24s | %-11s | %-28s | %-13s | %-10s | %-6s |\n", a, b, c, d, e, f }'
