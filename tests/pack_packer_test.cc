@@ -13,7 +13,6 @@
 #include "pack/launcher_writer.h"
 #include "pack/packer.h"
 #include "pack/release_archive.h"
-#include "pack/summary_line.h"
 #include "pack/xz_encoder.h"
 
 namespace wexlo {
@@ -393,22 +392,6 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   EXPECT_EQ(error, "");
   inspect(out_ / "raw", false, true, &error);
   EXPECT_NE(error.find("metadata lacks"), std::string::npos);
-}
-
-TEST(SummaryLine, NamesTheLauncherItsSizeAndFileCount) {
-  const std::vector<std::pair<std::uint64_t, std::string>> sizes = {
-      {0, "0 B"},          {999, "999 B"},         {1000, "1.0 kB"},
-      {12345, "12.3 kB"},  {999949, "999.9 kB"},   {999950, "1.0 MB"},
-      {4856423, "4.9 MB"}, {1500000000, "1.5 GB"}, {~std::uint64_t{0}, "18446.7 PB"},
-  };
-  for (const auto& [bytes, text] : sizes) EXPECT_EQ(formatByteSize(bytes), text) << bytes;
-
-  const PackSummary summary{"demo_app", 607, 4856423};
-  EXPECT_EQ(summaryLine(summary, "demo_app"), "packed demo_app (4.9 MB, 607 files) -> ./demo_app");
-  EXPECT_EQ(summaryLine(summary, "out/demo_app"),
-            "packed demo_app (4.9 MB, 607 files) -> out/demo_app");
-  EXPECT_EQ(summaryLine(summary, "/tmp/demo_app"),
-            "packed demo_app (4.9 MB, 607 files) -> /tmp/demo_app");
 }
 
 }  // namespace
