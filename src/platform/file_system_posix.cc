@@ -169,6 +169,9 @@ class PosixFileSystem : public FileSystem {
  public:
   Status makePath(std::string_view path) override {
     std::string p(path);
+    // Later runs find the whole path in place: one stat instead of a mkdir
+    // per component.
+    if (struct stat st{}; ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return {};
     // Create each ancestor in turn, from the top; existing directories
     // (or links to them) are fine.
     for (std::size_t end = 1; end <= p.size(); ++end) {
