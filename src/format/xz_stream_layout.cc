@@ -62,7 +62,9 @@ std::expected<IndexPtr, DecodeFailure> readIndex(std::span<const std::uint8_t> s
   }
   std::size_t position = footerStart - footer.backward_size;
   lzma_index* raw = nullptr;
-  std::uint64_t memoryLimit = UINT64_MAX;
+  // Every record takes at least two bytes, so an index that claims more
+  // records than that is corrupt and must not get the memory it asks for.
+  std::uint64_t memoryLimit = lzma_index_memusage(1, footer.backward_size / 2);
   const lzma_ret ret =
       lzma_index_buffer_decode(&raw, &memoryLimit, nullptr, stream.data(), &position, footerStart);
   IndexPtr index(raw);
@@ -129,12 +131,15 @@ std::expected<XzStreamLayout, DecodeFailure> readXzStreamLayout(
   layout.streamSize = stream.size();
   layout.uncompressedSize = lzma_index_uncompressed_size(index->get());
   layout.blockCount = lzma_index_block_count(index->get());
+  layout.blocks.reserve(layout.blockCount);
   lzma_index_iter iter;
   lzma_index_iter_init(&iter, index->get());
   while (!lzma_index_iter_next(&iter, LZMA_INDEX_ITER_BLOCK)) {
     if (auto read = readBlockHeader(stream, iter, layout); !read) {
       return std::unexpected(read.error());
     }
+    layout.blocks.push_back({iter.block.compressed_stream_offset, iter.block.unpadded_size,
+                             iter.block.uncompressed_stream_offset, iter.block.uncompressed_size});
   }
   return layout;
 }
