@@ -45,7 +45,10 @@ struct FiltersGuard {
 
 // Decodes one block into `output`, the part of the payload buffer it covers:
 // shorter than the block when the block runs past the declared length.
-std::expected<void, DecodeFailure> decodeBlock(std::span<const std::uint8_t> stream,
+// `decoder` is reused from block to block, which keeps its dictionary
+// allocated and already touched.
+std::expected<void, DecodeFailure> decodeBlock(lzma_stream& decoder,
+                                               std::span<const std::uint8_t> stream,
                                                const XzBlock& where, lzma_check check,
                                                std::span<std::uint8_t> output) {
   lzma_block block{};
@@ -77,8 +80,6 @@ std::expected<void, DecodeFailure> decodeBlock(std::span<const std::uint8_t> str
   // Decoded in steps like a whole stream, so a block past the declared end
   // fails the way it always did: corrupt if its data is found bad before
   // the output is full, too long otherwise.
-  lzma_stream decoder = LZMA_STREAM_INIT;
-  StreamGuard streamGuard{&decoder};
   if (const lzma_ret init = lzma_block_decoder(&decoder, &block); init != LZMA_OK) {
     return failWith(init);
   }
@@ -106,6 +107,8 @@ class BlockDecodeJob {
       : stream_(stream), layout_(layout), output_(output) {}
 
   void work() {
+    lzma_stream decoder = LZMA_STREAM_INIT;
+    StreamGuard guard{&decoder};
     while (true) {
       const std::size_t index = next_.fetch_add(1);
       if (index >= layout_.blocks.size() || index > failedBlock_.load()) return;
@@ -113,7 +116,7 @@ class BlockDecodeJob {
       const std::size_t start = std::min<std::uint64_t>(block.uncompressedOffset, output_.size());
       const std::size_t length =
           std::min<std::uint64_t>(block.uncompressedSize, output_.size() - start);
-      auto decoded = decodeBlock(stream_, block, static_cast<lzma_check>(layout_.check),
+      auto decoded = decodeBlock(decoder, stream_, block, static_cast<lzma_check>(layout_.check),
                                  output_.subspan(start, length));
       if (!decoded) record(index, decoded.error());
     }
