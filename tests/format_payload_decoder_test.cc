@@ -59,9 +59,9 @@ Bytes encodeBlocks(const Bytes& input, std::uint64_t blockSize) {
   return out;
 }
 
-// Rewrites the first block header with a dictionary property of 40, which
-// liblzma itself would take, with a valid CRC32.
-Bytes withDictionaryProperty40(Bytes stream) {
+// Rewrites the first block header with another LZMA2 dictionary property
+// and a valid CRC32.
+Bytes withDictionaryProperty(Bytes stream, std::uint8_t value) {
   std::uint8_t* header = stream.data() + LZMA_STREAM_HEADER_SIZE;
   const std::uint32_t headerSize = lzma_block_header_size_decode(header[0]);
   std::size_t property = 0;
@@ -69,40 +69,43 @@ Bytes withDictionaryProperty40(Bytes stream) {
     if (header[i] == LZMA_FILTER_LZMA2 && header[i + 1] == 1) property = i + 2;
   }
   EXPECT_NE(property, 0u);
-  header[property] = 40;
+  header[property] = value;
   const std::uint32_t crc = lzma_crc32(header, headerSize - 4, 0);
   for (int i = 0; i < 4; ++i)
     header[headerSize - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
   return stream;
 }
 
-void appendU32(Bytes& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-// A stream whose index claims `records` records but holds one: header, index,
-// footer, no blocks.
-Bytes withIndexClaiming(std::uint64_t records) {
-  Bytes stream = {0xFD, '7', 'z', 'X', 'Z', 0, 0, LZMA_CHECK_CRC32};
-  appendU32(stream, lzma_crc32(stream.data() + 6, 2, 0));
-  Bytes index = {0};
-  for (; records >= 0x80; records >>= 7) index.push_back(0x80 | (records & 0x7F));
-  index.push_back(static_cast<std::uint8_t>(records));
-  index.insert(index.end(), {0x10, 0x10});  // unpadded and uncompressed size
-  index.resize((index.size() + 3) / 4 * 4, 0);
-  appendU32(index, lzma_crc32(index.data(), index.size(), 0));
+// 100 bytes: a stream header, filler where blocks would be, an index of one
+// record that claims `records` records, and a footer pointing at that index.
+Bytes withBogusIndex(std::uint64_t records) {
+  Bytes index{0x00};
+  index.resize(1 + lzma_vli_size(records));
+  std::size_t at = 1;
+  EXPECT_EQ(lzma_vli_encode(records, nullptr, index.data(), &at, index.size()), LZMA_OK);
+  index.insert(index.end(), {0x10, 0x10});
+  while (index.size() % 4 != 0) index.push_back(0);
+  const std::uint32_t crc = lzma_crc32(index.data(), index.size(), 0);
+  for (int i = 0; i < 4; ++i) index.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
+  lzma_stream_flags flags{};
+  flags.check = LZMA_CHECK_CRC32;
+  flags.backward_size = index.size();
+  Bytes stream(100 - LZMA_STREAM_HEADER_SIZE - index.size());
+  EXPECT_EQ(lzma_stream_header_encode(&flags, stream.data()), LZMA_OK);
   stream.insert(stream.end(), index.begin(), index.end());
-  Bytes footer;
-  appendU32(footer, static_cast<std::uint32_t>(index.size() / 4 - 1));
-  footer.insert(footer.end(), {0, LZMA_CHECK_CRC32});
-  appendU32(stream, lzma_crc32(footer.data(), footer.size(), 0));
-  stream.insert(stream.end(), footer.begin(), footer.end());
-  stream.insert(stream.end(), {'Y', 'Z'});
+  stream.resize(100);
+  EXPECT_EQ(lzma_stream_footer_encode(&flags, stream.data() + 100 - LZMA_STREAM_HEADER_SIZE),
+            LZMA_OK);
   return stream;
 }
 
-int codeOf(const Bytes& stream, std::uint64_t declared) {
-  auto result = decodePayload(stream, declared);
+Bytes flip(Bytes stream, std::size_t at) {
+  stream[at] ^= 0x10;
+  return stream;
+}
+
+int codeOf(const Bytes& stream, std::uint64_t declared, unsigned threads) {
+  auto result = decodePayload(stream, declared, threads);
   if (result) return 1;
   if (result.error().code != 0) {
     EXPECT_EQ(result.error().failure, Failure::ParseError);
@@ -117,22 +120,23 @@ TEST(DecodePayload, DecodesAcceptedShapes) {
       {"crc32", encode(kArchive, LZMA_CHECK_CRC32)},
       {"check none", encode(kArchive, LZMA_CHECK_NONE)},
       {"several blocks", encodeBlocks(kArchive, 16384)},
+      {"dictionary of 2 GiB for 100 kB",
+       withDictionaryProperty(encode(kArchive, LZMA_CHECK_CRC32), 38)},
   };
   for (const auto& [name, stream] : streams) {
-    auto decoded = decodePayload(stream, kArchive.size());
-    ASSERT_TRUE(decoded) << name << ": code " << decoded.error().code;
-    EXPECT_TRUE(std::ranges::equal(decoded->bytes(), kArchive)) << name;
+    for (unsigned threads : {0u, 1u, 3u, 20u}) {
+      auto decoded = decodePayload(stream, kArchive.size(), threads);
+      ASSERT_TRUE(decoded) << name << ": code " << decoded.error().code;
+      EXPECT_TRUE(std::ranges::equal(decoded->bytes(), kArchive)) << name << ", " << threads;
+    }
   }
 }
 
 TEST(DecodePayload, ResultCodes) {
   const Bytes good = encode(kArchive, LZMA_CHECK_CRC32);
   auto cut = [&](std::size_t size) { return Bytes(good.begin(), good.begin() + size); };
-  auto flipped = [&](std::size_t at) {
-    Bytes bytes = good;
-    bytes[at] ^= 0x10;
-    return bytes;
-  };
+  auto flipped = [&](std::size_t at) { return flip(good, at); };
+  const Bytes blocks = encodeBlocks(kArchive, 16384);
   Bytes trailing = good;
   trailing.insert(trailing.end(), 4, 0);
   Bytes twoStreams = good;
@@ -144,7 +148,7 @@ TEST(DecodePayload, ResultCodes) {
       {"crc64 check", encode(kArchive, LZMA_CHECK_CRC64), kArchive.size(), 6},
       {"sha256 check", encode(kArchive, LZMA_CHECK_SHA256), kArchive.size(), 6},
       {"bcj before lzma2", encode(kArchive, LZMA_CHECK_CRC32, true), kArchive.size(), 6},
-      {"dictionary property 40", withDictionaryProperty40(good), kArchive.size(), 6},
+      {"dictionary property 40", withDictionaryProperty(good, 40), kArchive.size(), 6},
       {"cut inside the magic", cut(3), kArchive.size(), 7},
       {"cut inside the header", cut(9), kArchive.size(), 7},
       {"cut in the data", cut(good.size() / 2), kArchive.size(), 7},
@@ -153,15 +157,18 @@ TEST(DecodePayload, ResultCodes) {
       {"flipped data byte", flipped(good.size() / 2), kArchive.size(), 7},
       {"flipped index byte", flipped(good.size() - 14), kArchive.size(), 7},
       // Refused before liblzma allocates room for all of them.
-      {"index claims 2^40 records", withIndexClaiming(std::uint64_t{1} << 40), kArchive.size(), 7},
       {"stream padding after", trailing, kArchive.size(), 7},
       {"second stream after", twoStreams, kArchive.size(), 7},
       {"longer than declared", good, kArchive.size() - 1, 8},
       {"declared empty", good, 0, 8},
-      {"several blocks, longer", encodeBlocks(kArchive, 16384), kArchive.size() - 20000, 8},
+      {"several blocks, longer", blocks, kArchive.size() - 20000, 8},
+      {"several blocks, first damaged, longer", flip(blocks, 40), kArchive.size() - 20000, 7},
+      {"index claiming 2^40 records", withBogusIndex(std::uint64_t{1} << 40), kArchive.size(), 7},
   };
   for (const auto& [name, stream, declared, code] : cases) {
-    EXPECT_EQ(codeOf(stream, declared), code) << name;
+    for (unsigned threads : {1u, 4u}) {
+      EXPECT_EQ(codeOf(stream, declared, threads), code) << name << ", " << threads << " threads";
+    }
   }
 }
 

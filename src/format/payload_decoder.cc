@@ -2,7 +2,14 @@
 
 #include <lzma.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 namespace wexlo {
 namespace {
@@ -15,39 +22,10 @@ std::unexpected<DecodeFailure> failPlain(Failure failure) {
   return std::unexpected(DecodeFailure{failure, 0});
 }
 
-struct StreamGuard {
-  lzma_stream* stream;
-  ~StreamGuard() { lzma_end(stream); }
-};
-
-// Runs the stream decoder once over all input and all output. When it can
-// go no further, a full output with input left means the stream is longer
-// than declared; otherwise the input ended before the stream did.
-std::expected<std::uint64_t, DecodeFailure> decodeInto(std::span<const std::uint8_t> compressed,
-                                                       std::uint8_t* output, std::size_t size) {
-  lzma_stream stream = LZMA_STREAM_INIT;
-  // No concatenated streams, no memory limit: the shape was checked before.
-  if (lzma_stream_decoder(&stream, UINT64_MAX, 0) != LZMA_OK) {
-    return failPlain(Failure::OutOfMemory);
-  }
-  StreamGuard guard{&stream};
-  stream.next_in = compressed.data();
-  stream.avail_in = compressed.size();
-  stream.next_out = output;
-  stream.avail_out = size;
-  lzma_ret ret = LZMA_OK;
-  while (ret == LZMA_OK) ret = lzma_code(&stream, LZMA_FINISH);
+std::unexpected<DecodeFailure> failWith(lzma_ret ret) {
   switch (ret) {
-    case LZMA_STREAM_END:
-      // The framing was checked to fill the input exactly.
-      if (stream.avail_in != 0) return failCode(kXzCorrupt);
-      return stream.total_out;
-    case LZMA_BUF_ERROR:
-      return failCode(stream.avail_out == 0 && stream.avail_in != 0 ? kXzOutputFull : kXzCorrupt);
     case LZMA_MEM_ERROR:
       return failPlain(Failure::OutOfMemory);
-    case LZMA_FORMAT_ERROR:
-      return failCode(kXzNotXz);
     case LZMA_OPTIONS_ERROR:
       return failCode(kXzUnsupported);
     default:
@@ -55,10 +33,143 @@ std::expected<std::uint64_t, DecodeFailure> decodeInto(std::span<const std::uint
   }
 }
 
+struct StreamGuard {
+  lzma_stream* stream;
+  ~StreamGuard() { lzma_end(stream); }
+};
+
+struct FiltersGuard {
+  lzma_filter* filters;
+  ~FiltersGuard() { lzma_filters_free(filters, nullptr); }
+};
+
+// Decodes one block into `output`, the part of the payload buffer it covers:
+// shorter than the block when the block runs past the declared length.
+// `decoder` is reused from block to block, which keeps its dictionary
+// allocated and already touched.
+std::expected<void, DecodeFailure> decodeBlock(lzma_stream& decoder,
+                                               std::span<const std::uint8_t> stream,
+                                               const XzBlock& where, lzma_check check,
+                                               std::span<std::uint8_t> output) {
+  lzma_block block{};
+  block.version = 1;
+  block.check = check;
+  block.header_size = lzma_block_header_size_decode(stream[where.compressedOffset]);
+  std::array<lzma_filter, LZMA_FILTERS_MAX + 1> filters{};
+  block.filters = filters.data();
+  const lzma_ret header =
+      lzma_block_header_decode(&block, nullptr, &stream[where.compressedOffset]);
+  if (header != LZMA_OK) return failWith(header);
+  FiltersGuard guard{filters.data()};
+  if (filters[0].id != LZMA_FILTER_LZMA2) return failCode(kXzUnsupported);
+
+  // The sizes come from the index; the block decoder fails when the data
+  // disagrees, which is what ties every block to its index record.
+  if (lzma_block_compressed_size(&block, where.unpaddedSize) != LZMA_OK ||
+      (block.uncompressed_size != LZMA_VLI_UNKNOWN &&
+       block.uncompressed_size != where.uncompressedSize)) {
+    return failCode(kXzCorrupt);
+  }
+  block.uncompressed_size = where.uncompressedSize;
+  // Nothing in a block refers back past its start, so a dictionary larger
+  // than the block would only cost memory.
+  auto* lzma2 = static_cast<lzma_options_lzma*>(filters[0].options);
+  lzma2->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+      lzma2->dict_size, std::max<std::uint64_t>(where.uncompressedSize, LZMA_DICT_SIZE_MIN)));
+
+  // Decoded in steps like a whole stream, so a block past the declared end
+  // fails the way it always did: corrupt if its data is found bad before
+  // the output is full, too long otherwise.
+  if (const lzma_ret init = lzma_block_decoder(&decoder, &block); init != LZMA_OK) {
+    return failWith(init);
+  }
+  const std::size_t dataStart = where.compressedOffset + block.header_size;
+  decoder.next_in = stream.data() + dataStart;
+  decoder.avail_in = where.compressedOffset + lzma_block_total_size(&block) - dataStart;
+  decoder.next_out = output.data();
+  decoder.avail_out = output.size();
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK) ret = lzma_code(&decoder, LZMA_FINISH);
+  if (ret == LZMA_STREAM_END) return {};
+  if (ret == LZMA_BUF_ERROR && decoder.avail_out == 0 && decoder.avail_in != 0) {
+    return failCode(kXzOutputFull);
+  }
+  return failWith(ret);
+}
+
+// The blocks of one stream, handed out in stream order to any number of
+// workers. When blocks fail, the first failing one in stream order is the
+// answer whatever the timing: every block before it is decoded, none after.
+class BlockDecodeJob {
+ public:
+  BlockDecodeJob(std::span<const std::uint8_t> stream, const XzStreamLayout& layout,
+                 std::span<std::uint8_t> output)
+      : stream_(stream), layout_(layout), output_(output) {}
+
+  void work() {
+    lzma_stream decoder = LZMA_STREAM_INIT;
+    StreamGuard guard{&decoder};
+    while (true) {
+      const std::size_t index = next_.fetch_add(1);
+      if (index >= layout_.blocks.size() || index > failedBlock_.load()) return;
+      const XzBlock& block = layout_.blocks[index];
+      const std::size_t start = std::min<std::uint64_t>(block.uncompressedOffset, output_.size());
+      const std::size_t length =
+          std::min<std::uint64_t>(block.uncompressedSize, output_.size() - start);
+      auto decoded = decodeBlock(decoder, stream_, block, static_cast<lzma_check>(layout_.check),
+                                 output_.subspan(start, length));
+      if (!decoded) record(index, decoded.error());
+    }
+  }
+
+  std::expected<void, DecodeFailure> result() const {
+    if (failedBlock_.load() != kNone) return std::unexpected(failure_);
+    return {};
+  }
+
+ private:
+  static constexpr std::size_t kNone = SIZE_MAX;
+
+  void record(std::size_t index, DecodeFailure failure) {
+    std::lock_guard lock(mutex_);
+    if (index < failedBlock_.load()) {
+      failedBlock_.store(index);
+      failure_ = failure;
+    }
+  }
+
+  std::span<const std::uint8_t> stream_;
+  const XzStreamLayout& layout_;
+  std::span<std::uint8_t> output_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<std::size_t> failedBlock_{kNone};
+  std::mutex mutex_;
+  DecodeFailure failure_;
+};
+
+// Runs the job on this thread and up to `workers - 1` more. When the system
+// refuses a thread, the ones already running do its share.
+void runOnWorkers(BlockDecodeJob& job, std::size_t workers) {
+  std::vector<std::thread> helpers;
+  try {
+    helpers.reserve(workers - 1);
+    for (std::size_t i = 1; i < workers; ++i) helpers.emplace_back([&job] { job.work(); });
+  } catch (const std::exception&) {
+  }
+  job.work();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+std::size_t workerCount(unsigned requested, std::size_t blocks) {
+  const std::size_t wanted = requested != 0 ? requested : std::thread::hardware_concurrency();
+  return std::clamp<std::size_t>(wanted, 1, std::max<std::size_t>(blocks, 1));
+}
+
 }  // namespace
 
 std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::uint8_t> compressed,
-                                                          std::uint64_t decompressedLength) {
+                                                          std::uint64_t decompressedLength,
+                                                          unsigned threads) {
   // liblzma would take more than the launcher accepts, so the shape is
   // judged before any memory for the output is taken.
   auto layout = readXzStreamLayout(compressed);
@@ -67,13 +178,15 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
 
   if (decompressedLength > SIZE_MAX) return failPlain(Failure::OutOfMemory);
   const auto size = static_cast<std::size_t>(decompressedLength);
-  // Not zero-filled: every byte is written by the decoder or the length check fails.
+  // Not zero-filled: every byte is written by a block or the length check fails.
   std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size]);
   if (!data) return failPlain(Failure::OutOfMemory);
 
-  auto decoded = decodeInto(compressed, data.get(), size);
-  if (!decoded) return std::unexpected(decoded.error());
-  if (*decoded != decompressedLength) return failPlain(Failure::LengthMismatch);
+  BlockDecodeJob job(compressed, *layout, {data.get(), size});
+  runOnWorkers(job, workerCount(threads, layout->blocks.size()));
+  if (auto decoded = job.result(); !decoded) return std::unexpected(decoded.error());
+  // A stream longer than declared failed above, in the block that crossed the end.
+  if (layout->uncompressedSize != decompressedLength) return failPlain(Failure::LengthMismatch);
   return PayloadBuffer(std::move(data), size);
 }
 

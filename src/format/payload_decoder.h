@@ -28,7 +28,12 @@ class PayloadBuffer {
 // Decodes `compressed` (read in place, never copied) into one buffer of
 // `decompressedLength` bytes. The stream must have check none or CRC32 and
 // LZMA2 alone in every block; it must decode to exactly the declared length.
+// Blocks are decoded on up to `threads` threads at once (0: one per core),
+// each straight into its part of the buffer; every block and its check is
+// verified before this returns. When several blocks are damaged, the failure
+// is that of the first in stream order.
 std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::uint8_t> compressed,
-                                                          std::uint64_t decompressedLength);
+                                                          std::uint64_t decompressedLength,
+                                                          unsigned threads = 0);
 
 }  // namespace wexlo

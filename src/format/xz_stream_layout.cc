@@ -132,12 +132,15 @@ std::expected<XzStreamLayout, DecodeFailure> readXzStreamLayout(
   layout.streamSize = stream.size();
   layout.uncompressedSize = lzma_index_uncompressed_size(index->get());
   layout.blockCount = lzma_index_block_count(index->get());
+  layout.blocks.reserve(layout.blockCount);
   lzma_index_iter iter;
   lzma_index_iter_init(&iter, index->get());
   while (!lzma_index_iter_next(&iter, LZMA_INDEX_ITER_BLOCK)) {
     if (auto read = readBlockHeader(stream, iter, layout); !read) {
       return std::unexpected(read.error());
     }
+    layout.blocks.push_back({iter.block.compressed_stream_offset, iter.block.unpadded_size,
+                             iter.block.uncompressed_stream_offset, iter.block.uncompressed_size});
   }
   return layout;
 }

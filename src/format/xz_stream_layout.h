@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <vector>
 
 #include "platform/failure.h"
 
@@ -23,6 +24,14 @@ struct DecodeFailure {
   int code = 0;
 };
 
+// Where one block lies, as the index records it.
+struct XzBlock {
+  std::uint64_t compressedOffset = 0;  // of its header, from the stream's start
+  std::uint64_t unpaddedSize = 0;      // header, data and check, without padding
+  std::uint64_t uncompressedOffset = 0;
+  std::uint64_t uncompressedSize = 0;
+};
+
 struct XzStreamLayout {
   std::uint32_t check = 0;  // integrity check id of the stream flags
   std::uint64_t streamSize = 0;
@@ -30,6 +39,7 @@ struct XzStreamLayout {
   std::uint64_t blockCount = 0;
   bool lzma2Only = true;                // every block's filter chain is LZMA2 alone
   std::uint64_t largestDictionary = 0;  // the biggest LZMA2 dictionary of any block
+  std::vector<XzBlock> blocks;          // in stream order
 };
 
 // Reads the stream's framing. The stream must fill `stream` exactly: trailing
