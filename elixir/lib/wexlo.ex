@@ -49,7 +49,6 @@ defmodule Wexlo do
   `:steps`) and returns it unchanged. Stops the release with the packer's
   message when packing fails.
   """
-  @spec pack(Mix.Release.t()) :: Mix.Release.t()
   def pack(%Mix.Release{} = release) do
     options = Wexlo.Options.from_release(release)
     packer = Wexlo.Packer.find!(options.packer)

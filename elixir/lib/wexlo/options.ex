@@ -16,7 +16,6 @@ defmodule Wexlo.Options do
   @keys [:output_dir, :packer, :block_size, :threads]
 
   @doc "The packing options of `release`, every key present (`nil` when not set)."
-  @spec from_release(Mix.Release.t()) :: t()
   def from_release(%Mix.Release{options: options}) do
     given = Keyword.get(options, :wexlo, [])
 

@@ -20,7 +20,6 @@ defmodule Wexlo.Packer do
   A value with a `/` in it is a path (relative to the project); a bare
   name is looked up on `PATH`. Raises with directions when none is found.
   """
-  @spec find!(String.t() | nil) :: Path.t()
   def find!(configured) do
     case configured || non_empty(System.get_env("WEXLO_PACKER")) do
       nil ->
@@ -42,7 +41,6 @@ defmodule Wexlo.Packer do
   Runs `packer` with `args`. Returns what it printed (its warnings) when it
   succeeds, and raises with that output when it fails.
   """
-  @spec run!(Path.t(), [String.t()]) :: String.t()
   def run!(packer, args) do
     case System.cmd(packer, args, stderr_to_stdout: true) do
       {output, 0} ->
