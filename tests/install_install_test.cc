@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "install/removal.h"
+#include "install/unpack.h"
 #include "support/fake_console.h"
 #include "support/fake_file_system.h"
 #include "support/launcher_kit.h"
@@ -20,6 +21,7 @@ using testing::FakeFileSystem;
 constexpr char kInstall[] = "/base/.wexlo/app_erts-1_0.1.0";
 constexpr char kMarker[] = "/base/.wexlo/app_erts-1_0.1.0/_metadata.json";
 constexpr char kMetadata[] = R"({"app_name":"app"})";
+const BuildMetadata kParsedMetadata = decodeBuildMetadata(kMetadata).value();
 
 std::span<const std::uint8_t> bytesOf(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
@@ -39,7 +41,8 @@ class InstallTest : public ::testing::Test {
                                  std::string_view metadata = kMetadata) {
     payload_ = testing::xzCompress(archive);
     EmbeddedBuild build{bytesOf(payload_), metadata, "app", archive.size()};
-    auto installed = installIfNeeded(fs_, log_, build, kInstall, kMarker);
+    auto parsed = decodeBuildMetadata(metadata).value();
+    auto installed = installIfNeeded(fs_, log_, {build, parsed, kInstall, kMarker});
     if (!installed) return fail(installed.error());
     inUse_ = std::move(installed->inUse);
     return installed->outcome;
@@ -109,7 +112,7 @@ TEST_F(InstallTest, AnInstallFinishedWhileWaitingForTheLockIsNotRepeated) {
   std::string archive = testing::makeArchive({{"x", "y"}});
   payload_ = testing::xzCompress(archive);
   EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
-  EXPECT_EQ(installIfNeeded(fs, log_, build, kInstall, kMarker).value().outcome,
+  EXPECT_EQ(installIfNeeded(fs, log_, {build, kParsedMetadata, kInstall, kMarker}).value().outcome,
             InstallOutcome::Ready);
   EXPECT_EQ(fs.content(kMarker), "theirs");
   EXPECT_FALSE(fs.exists(std::string(kInstall) + "/x"));
@@ -150,7 +153,7 @@ TEST_F(InstallTest, ADecodeFailurePrintsTheDecoderCodeThenFailsWithParseError) {
   payload_ = testing::xzCompress(archive);
   payload_.resize(payload_.size() - 4);  // cut into the stream footer
   EmbeddedBuild build{bytesOf(payload_), kMetadata, "app", archive.size()};
-  auto result = installIfNeeded(fs_, log_, build, kInstall, kMarker);
+  auto result = installIfNeeded(fs_, log_, {build, kParsedMetadata, kInstall, kMarker});
   EXPECT_EQ(result.error(), Failure::ParseError);
   EXPECT_EQ(console_.err, "error: XZ/LZMA Decode Failed: 7\n");
   EXPECT_TRUE(writes().empty());

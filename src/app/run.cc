@@ -66,7 +66,8 @@ class Run {
       return status ? *status : failed(status.error());
     }
 
-    auto installed = installIfNeeded(p_.fs, log_, build, *install, metadataPath);
+    auto installed =
+        installIfNeeded(p_.fs, log_, {build, *metadata, *install, metadataPath, own->image.get()});
     if (!installed) return failed(installed.error());
     if (installed->outcome == InstallOutcome::EndRunQuietly) return 0;
     if (installed->outcome == InstallOutcome::Refused) return kFailedRun;

@@ -4,12 +4,9 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <exception>
-#include <mutex>
 #include <new>
-#include <thread>
-#include <vector>
+
+#include "platform/workers.h"
 
 namespace wexlo {
 namespace {
@@ -97,79 +94,20 @@ std::expected<void, DecodeFailure> decodeBlock(lzma_stream& decoder,
   return failWith(ret);
 }
 
-// The blocks of one stream, handed out in stream order to any number of
-// workers. When blocks fail, the first failing one in stream order is the
-// answer whatever the timing: every block before it is decoded, none after.
-class BlockDecodeJob {
- public:
-  BlockDecodeJob(std::span<const std::uint8_t> stream, const XzStreamLayout& layout,
-                 std::span<std::uint8_t> output)
-      : stream_(stream), layout_(layout), output_(output) {}
-
-  void work() {
-    lzma_stream decoder = LZMA_STREAM_INIT;
-    StreamGuard guard{&decoder};
-    while (true) {
-      const std::size_t index = next_.fetch_add(1);
-      if (index >= layout_.blocks.size() || index > failedBlock_.load()) return;
-      const XzBlock& block = layout_.blocks[index];
-      const std::size_t start = std::min<std::uint64_t>(block.uncompressedOffset, output_.size());
-      const std::size_t length =
-          std::min<std::uint64_t>(block.uncompressedSize, output_.size() - start);
-      auto decoded = decodeBlock(decoder, stream_, block, static_cast<lzma_check>(layout_.check),
-                                 output_.subspan(start, length));
-      if (!decoded) record(index, decoded.error());
-    }
-  }
-
-  std::expected<void, DecodeFailure> result() const {
-    if (failedBlock_.load() != kNone) return std::unexpected(failure_);
-    return {};
-  }
-
- private:
-  static constexpr std::size_t kNone = SIZE_MAX;
-
-  void record(std::size_t index, DecodeFailure failure) {
-    std::lock_guard lock(mutex_);
-    if (index < failedBlock_.load()) {
-      failedBlock_.store(index);
-      failure_ = failure;
-    }
-  }
-
-  std::span<const std::uint8_t> stream_;
-  const XzStreamLayout& layout_;
-  std::span<std::uint8_t> output_;
-  std::atomic<std::size_t> next_{0};
-  std::atomic<std::size_t> failedBlock_{kNone};
-  std::mutex mutex_;
-  DecodeFailure failure_;
-};
-
-// Runs the job on this thread and up to `workers - 1` more. When the system
-// refuses a thread, the ones already running do its share.
-void runOnWorkers(BlockDecodeJob& job, std::size_t workers) {
-  std::vector<std::thread> helpers;
-  try {
-    helpers.reserve(workers - 1);
-    for (std::size_t i = 1; i < workers; ++i) helpers.emplace_back([&job] { job.work(); });
-  } catch (const std::exception&) {
-  }
-  job.work();
-  for (std::thread& helper : helpers) helper.join();
-}
-
-std::size_t workerCount(unsigned requested, std::size_t blocks) {
-  const std::size_t wanted = requested != 0 ? requested : std::thread::hardware_concurrency();
-  return std::clamp<std::size_t>(wanted, 1, std::max<std::size_t>(blocks, 1));
+// The block's bytes in the stream, padding included.
+std::span<const std::uint8_t> compressedBytesOf(const XzBlock& block,
+                                                std::span<const std::uint8_t> stream) {
+  const std::uint64_t start = std::min<std::uint64_t>(block.compressedOffset, stream.size());
+  const std::uint64_t padded = (block.unpaddedSize + 3) & ~std::uint64_t{3};
+  return stream.subspan(start, std::min<std::uint64_t>(padded, stream.size() - start));
 }
 
 }  // namespace
 
 std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::uint8_t> compressed,
                                                           std::uint64_t decompressedLength,
-                                                          unsigned threads) {
+                                                          unsigned threads,
+                                                          const BlockDoneFn& done) {
   // liblzma would take more than the launcher accepts, so the shape is
   // judged before any memory for the output is taken.
   auto layout = readXzStreamLayout(compressed);
@@ -182,9 +120,25 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
   std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size]);
   if (!data) return failPlain(Failure::OutOfMemory);
 
-  BlockDecodeJob job(compressed, *layout, {data.get(), size});
-  runOnWorkers(job, workerCount(threads, layout->blocks.size()));
-  if (auto decoded = job.result(); !decoded) return std::unexpected(decoded.error());
+  // Blocks are handed out in stream order, so when several are damaged the
+  // answer is the first of them whatever the timing.
+  const std::span<std::uint8_t> output(data.get(), size);
+  OrderedItems<DecodeFailure> blocks(layout->blocks.size());
+  runOnWorkers(workerCount(threads, layout->blocks.size()), [&] {
+    // One decoder per worker, reused from block to block.
+    lzma_stream decoder = LZMA_STREAM_INIT;
+    StreamGuard guard{&decoder};
+    while (auto index = blocks.take()) {
+      const XzBlock& block = layout->blocks[*index];
+      const std::size_t start = std::min<std::uint64_t>(block.uncompressedOffset, size);
+      const std::size_t length = std::min<std::uint64_t>(block.uncompressedSize, size - start);
+      auto decoded = decodeBlock(decoder, compressed, block, static_cast<lzma_check>(layout->check),
+                                 output.subspan(start, length));
+      if (!decoded) blocks.fail(*index, decoded.error());
+      if (done) done(compressedBytesOf(block, compressed));
+    }
+  });
+  if (auto failed = blocks.firstFailure()) return std::unexpected(failed->second);
   // A stream longer than declared failed above, in the block that crossed the end.
   if (layout->uncompressedSize != decompressedLength) return failPlain(Failure::LengthMismatch);
   return PayloadBuffer(std::move(data), size);

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <span>
 
 #include "format/xz_stream_layout.h"
 #include "platform/failure.h"
+#include "platform/memory.h"
 
 namespace wexlo {
 
@@ -19,6 +21,8 @@ class PayloadBuffer {
       : data_(std::move(data)), size_(size) {}
 
   std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+  // Gives back the memory of `part`, which nothing reads again.
+  void release(std::span<const std::uint8_t> part) const { releasePages(part); }
 
  private:
   std::unique_ptr<std::uint8_t[]> data_;
@@ -31,9 +35,13 @@ class PayloadBuffer {
 // Blocks are decoded on up to `threads` threads at once (0: one per core),
 // each straight into its part of the buffer; every block and its check is
 // verified before this returns. When several blocks are damaged, the failure
-// is that of the first in stream order.
+// is that of the first in stream order. `done`, when given, is called from
+// the decoding thread with each block's compressed bytes once nothing reads
+// them any more, so a caller can give their memory back.
+using BlockDoneFn = std::function<void(std::span<const std::uint8_t> compressedBlock)>;
 std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::uint8_t> compressed,
                                                           std::uint64_t decompressedLength,
-                                                          unsigned threads = 0);
+                                                          unsigned threads = 0,
+                                                          const BlockDoneFn& done = {});
 
 }  // namespace wexlo

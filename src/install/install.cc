@@ -7,7 +7,7 @@
 #include "format/payload_decoder.h"
 #include "install/location.h"
 #include "install/removal.h"
-#include "metadata/build_metadata.h"
+#include "install/unpack.h"
 #include "metadata/payload_digest.h"
 
 namespace wexlo {
@@ -16,23 +16,6 @@ namespace {
 
 std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// Creates each directory of `parent` below the install directory, one level
-// at a time; directories that already exist are fine.
-Status makeParents(FileSystem& fs, std::string_view installDirectory, std::string_view parent) {
-  std::string current(installDirectory);
-  while (!parent.empty()) {
-    auto slash = parent.find('/');
-    std::string_view component = parent.substr(0, slash);
-    current = joinPath({current, component});
-    if (auto made = fs.makeDirectory(current);
-        !made && made.error() != Failure::PathAlreadyExists) {
-      return made;
-    }
-    parent = slash == std::string_view::npos ? std::string_view() : parent.substr(slash + 1);
-  }
-  return {};
 }
 
 // The run's answer to the test of `_metadata.json`: installed, not yet,
@@ -63,18 +46,24 @@ MarkerState testMarker(FileSystem& fs, ErrorLog& log, std::string_view metadataP
   return MarkerState::Unreadable;
 }
 
-Status decodeAndUnpack(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
-                       std::string_view installDirectory) {
-  auto decoded = decodePayload(build.payload, build.decompressedLength);
+Status decodeAndUnpack(FileSystem& fs, ErrorLog& log, const InstallRequest& request) {
+  const EmbeddedBuild& build = request.build;
+  // Memory is given back as soon as nothing reads it again: each block's
+  // compressed bytes once it is decoded, each entry's content once written.
+  // The decoded archive goes as a whole right after unpacking.
+  BlockDoneFn blockDone;
+  if (request.image != nullptr) {
+    blockDone = [image = request.image](auto bytes) { image->release(bytes); };
+  }
+  auto decoded = decodePayload(build.payload, build.decompressedLength, 0, blockDone);
   if (!decoded) {
     if (decoded.error().code != 0) {
       log.logError({"XZ/LZMA Decode Failed: ", std::to_string(decoded.error().code)});
     }
     return fail(decoded.error().failure);
   }
-  // The decoded archive is released right after unpacking rather than kept
-  // for the rest of the run: nothing reads it again.
-  return unpackArchive(fs, decoded->bytes(), installDirectory);
+  return unpackArchive(fs, decoded->bytes(), request.installDirectory, 0,
+                       [&decoded](auto content) { decoded->release(content); });
 }
 
 // Writes the build metadata text, byte for byte, as the install's marker:
@@ -97,45 +86,14 @@ Result<std::unique_ptr<FileLock>> lockOptionally(FileSystem& fs, const std::stri
 
 }  // namespace
 
-Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
-                     std::string_view installDirectory) {
-  auto reader = ArchiveReader::open(archive);
-  if (!reader) return fail(reader.error());
-  std::string lastParent;
-  bool haveParent = false;
-  while (true) {
-    auto entry = reader->next();
-    if (!entry) return fail(entry.error());
-    if (!*entry) return {};
-    const ArchiveEntry& e = **entry;
-    if (auto safe = checkEntryPath(e.path); !safe) return safe;
-
-    auto slash = e.path.rfind('/');
-    std::string_view parent =
-        slash == std::string_view::npos ? std::string_view() : e.path.substr(0, slash);
-    // Entries come grouped by directory, so the previous entry's directories
-    // usually exist already.
-    if (!parent.empty() && !(haveParent && parent == lastParent)) {
-      if (auto made = makeParents(fs, installDirectory, parent); !made) return made;
-      lastParent = parent;
-      haveParent = true;
-    }
-    std::string path = joinPath({installDirectory, e.path});
-    if (auto written = fs.writeFile(path, e.content, static_cast<std::uint32_t>(e.mode & 0777));
-        !written) {
-      return written;
-    }
-  }
-}
-
-Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
-                                  std::string_view installDirectory,
-                                  std::string_view metadataPath) {
+Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRequest& request) {
+  const std::string_view installDirectory = request.installDirectory;
+  const std::string_view metadataPath = request.metadataPath;
+  const BuildMetadata& metadata = request.metadata;
   // A record with a payload digest tells this build from another one of the
   // same version, so only an exact copy of it marks the install as ours.
-  auto metadata = decodeBuildMetadata(build.metadataText);
   std::optional<std::string_view> mustMatch;
-  if (metadata && payloadDigestIn(metadata->options)) mustMatch = build.metadataText;
+  if (payloadDigestIn(metadata.options)) mustMatch = request.build.metadataText;
   auto test = [&] { return testMarker(fs, log, metadataPath, mustMatch); };
   auto quietEnd = [] { return Installed{InstallOutcome::EndRunQuietly, nullptr}; };
 
@@ -168,7 +126,7 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedB
     // for, as it may run for days.
     auto unused = lockOptionally(fs, runLock, LockMode::Exclusive, false);
     if (!unused && unused.error() == Failure::FileBusy) {
-      log.logError({"a different build of ", metadata->appName, " ", metadata->appVersion,
+      log.logError({"a different build of ", metadata.appName, " ", metadata.appVersion,
                     " is running; close it, then start this one again"});
       return Installed{InstallOutcome::Refused, nullptr};
     }
@@ -180,7 +138,7 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedB
     state = MarkerState::Missing;
   }
   if (state == MarkerState::Missing) {
-    if (auto unpacked = decodeAndUnpack(fs, log, build, installDirectory); !unpacked) {
+    if (auto unpacked = decodeAndUnpack(fs, log, request); !unpacked) {
       return fail(unpacked.error());
     }
     // The tree reaches the disk before the marker that vouches for it: a
@@ -188,7 +146,7 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedB
     if (auto flushed = fs.flushFileSystem(installDirectory); !flushed) {
       return fail(flushed.error());
     }
-    if (auto written = writeMetadataFile(fs, metadataPath, build.metadataText); !written) {
+    if (auto written = writeMetadataFile(fs, metadataPath, request.build.metadataText); !written) {
       return fail(written.error());
     }
   }

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string_view>
 
 #include "console/message.h"
 #include "format/footer.h"
+#include "metadata/build_metadata.h"
 #include "platform/file_system.h"
 
 namespace wexlo {
@@ -27,19 +27,24 @@ struct Installed {
   std::unique_ptr<FileLock> inUse;
 };
 
+// What a run installs, and where.
+struct InstallRequest {
+  const EmbeddedBuild& build;
+  const BuildMetadata& metadata;  // parsed from build.metadataText
+  std::string_view installDirectory;
+  std::string_view metadataPath;
+  // The launcher's mapped image that holds the payload, so that the memory of
+  // decoded blocks can be given back early; none where the payload is not
+  // mapped from a file.
+  const MappedFile* image = nullptr;
+};
+
 // Makes the install directory, and unless its `_metadata.json` exists,
 // decodes the payload, unpacks every entry and writes `_metadata.json` last,
 // whole or not at all. The install lock keeps two launchers from unpacking
 // over each other. When the build's metadata carries a payload digest, a
 // marker that differs from it byte for byte is another build of the same
 // version: it is unpacked over unless a runtime runs from it (Refused).
-Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const EmbeddedBuild& build,
-                                  std::string_view installDirectory, std::string_view metadataPath);
-
-// Writes every archive entry below `installDirectory`, creating parent
-// directories on first need. Entries whose paths could escape the install
-// directory are refused with BadPathName before anything of them is written.
-Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
-                     std::string_view installDirectory);
+Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRequest& request);
 
 }  // namespace wexlo

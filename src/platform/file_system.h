@@ -34,6 +34,9 @@ class MappedFile {
  public:
   virtual ~MappedFile() = default;
   virtual std::span<const std::uint8_t> bytes() const = 0;
+  // Gives back the memory holding `part` of the view where the platform can;
+  // reading it again reads the file again.
+  virtual void release(std::span<const std::uint8_t> /*part*/) const {}
 };
 
 enum class LockMode { Shared, Exclusive };

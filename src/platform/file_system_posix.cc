@@ -11,6 +11,7 @@
 
 #include "platform/errno_failure_posix.h"
 #include "platform/file_system.h"
+#include "platform/memory.h"
 
 namespace wexlo {
 
@@ -98,6 +99,7 @@ class PosixMappedFile : public MappedFile {
   std::span<const std::uint8_t> bytes() const override {
     return {static_cast<const std::uint8_t*>(address_), size_};
   }
+  void release(std::span<const std::uint8_t> part) const override { releasePages(part); }
 
  private:
   void* address_;

@@ -188,6 +188,7 @@ Status FakeFileSystem::checkExists(std::string_view path) {
 
 Status FakeFileSystem::writeFile(std::string_view path, std::span<const std::uint8_t> content,
                                  std::uint32_t mode) {
+  std::lock_guard lock(writing_.mutex);
   if (auto s = injected(Op::WriteFile, path); !s) return s;
   std::string p = normalize(path);
   if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);

@@ -1,9 +1,12 @@
 // An in-memory file system for unit tests. Paths are '/'-separated; repeated
 // separators are ignored. Failures can be injected per operation and path.
+// writeFile may be called from several threads at once, as unpacking does;
+// everything else from one thread at a time.
 #pragma once
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,6 +87,14 @@ class FakeFileSystem : public FileSystem {
 
  private:
   Status injected(Op operation, std::string_view path);
+  // A fresh mutex for every copy, so the fake stays copyable and swappable.
+  struct CopyableMutex {
+    std::mutex mutex;
+    CopyableMutex() = default;
+    CopyableMutex(const CopyableMutex&) {}
+    CopyableMutex& operator=(const CopyableMutex&) { return *this; }
+  };
+  CopyableMutex writing_;
   std::map<std::string, Node> nodes_;  // normalized path -> node; "" is the root
   std::map<std::pair<Op, std::string>, Failure> failures_;
   std::map<std::string, LockMode> elsewhere_;

@@ -1,0 +1,20 @@
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "platform/memory.h"
+
+namespace wexlo {
+
+void releasePages(std::span<const std::uint8_t> bytes) {
+  static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
+  const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+  const std::uintptr_t end = (start + bytes.size()) & ~(page - 1);
+  if (end <= first) return;
+  // Advice only: on failure the pages simply stay.
+  (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+}
+
+}  // namespace wexlo
