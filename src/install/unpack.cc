@@ -26,13 +26,14 @@ std::string foldCase(std::string_view path) {
 // notice entries that reuse a path: those must be written in archive order.
 class MadePaths {
  public:
-  // Whether writing `path` could meet an earlier entry's file or directory.
+  // Whether writing `path` could meet an earlier entry's file or directory,
+  // on a file system that ignores case too.
   bool overlaps(std::string_view path) const {
     const std::string folded = foldCase(path);
-    if (files_.contains(folded) || directories_.contains(folded)) return true;
+    if (foldedFiles_.contains(folded) || foldedDirectories_.contains(folded)) return true;
     for (auto slash = folded.find('/'); slash != std::string::npos;
          slash = folded.find('/', slash + 1)) {
-      if (files_.contains(folded.substr(0, slash))) return true;
+      if (foldedFiles_.contains(folded.substr(0, slash))) return true;
     }
     return false;
   }
@@ -42,22 +43,24 @@ class MadePaths {
   Status makeParents(FileSystem& fs, std::string_view installDirectory, std::string_view path) {
     for (auto slash = path.find('/'); slash != std::string_view::npos;
          slash = path.find('/', slash + 1)) {
-      std::string directory = foldCase(path.substr(0, slash));
+      std::string directory(path.substr(0, slash));
       if (directories_.contains(directory)) continue;
-      if (auto made = fs.makeDirectory(joinPath({installDirectory, path.substr(0, slash)}));
+      if (auto made = fs.makeDirectory(joinPath({installDirectory, directory}));
           !made && made.error() != Failure::PathAlreadyExists) {
         return made;
       }
+      foldedDirectories_.insert(foldCase(directory));
       directories_.insert(std::move(directory));
     }
     return {};
   }
 
-  void addFile(std::string_view path) { files_.insert(foldCase(path)); }
+  void addFile(std::string_view path) { foldedFiles_.insert(foldCase(path)); }
 
  private:
-  std::unordered_set<std::string> files_;
   std::unordered_set<std::string> directories_;
+  std::unordered_set<std::string> foldedDirectories_;
+  std::unordered_set<std::string> foldedFiles_;
 };
 
 Status writeEntry(FileSystem& fs, std::string_view installDirectory, const ArchiveEntry& entry,

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include <array>
+
 #include "format/footer.h"
 
 namespace wexlo::testing {
@@ -28,14 +30,31 @@ std::string makeArchive(const std::vector<ArchiveFile>& files, bool withTrailer)
   return out;
 }
 
-std::string xzCompress(std::string_view data) {
-  std::string out(lzma_stream_buffer_bound(data.size()), '\0');
-  std::size_t written = 0;
-  lzma_ret ret = lzma_easy_buffer_encode(
-      1, LZMA_CHECK_CRC32, nullptr, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
-      reinterpret_cast<std::uint8_t*>(out.data()), &written, out.size());
-  EXPECT_EQ(ret, LZMA_OK);
-  out.resize(written);
+std::string xzCompress(std::string_view data, std::uint64_t blockSize) {
+  std::string out(lzma_stream_buffer_bound(data.size()) + 4096, '\0');
+  lzma_options_lzma lzma2{};
+  lzma_lzma_preset(&lzma2, 1);
+  const std::array<lzma_filter, 2> filters{
+      {{LZMA_FILTER_LZMA2, &lzma2}, {LZMA_VLI_UNKNOWN, nullptr}}};
+  lzma_mt mt{};
+  mt.threads = 1;
+  mt.block_size = blockSize;
+  mt.filters = filters.data();
+  mt.check = LZMA_CHECK_CRC32;
+  lzma_stream stream = LZMA_STREAM_INIT;
+  // Without a block size the single-threaded encoder writes one block.
+  EXPECT_EQ(blockSize == 0 ? lzma_stream_encoder(&stream, filters.data(), LZMA_CHECK_CRC32)
+                           : lzma_stream_encoder_mt(&stream, &mt),
+            LZMA_OK);
+  stream.next_in = reinterpret_cast<const std::uint8_t*>(data.data());
+  stream.avail_in = data.size();
+  stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+  stream.avail_out = out.size();
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK) ret = lzma_code(&stream, LZMA_FINISH);
+  EXPECT_EQ(ret, LZMA_STREAM_END);
+  out.resize(stream.total_out);
+  lzma_end(&stream);
   return out;
 }
 

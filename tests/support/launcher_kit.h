@@ -30,8 +30,9 @@ struct ArchiveFile {
 // A ZELPA archive holding `files` in order.
 std::string makeArchive(const std::vector<ArchiveFile>& files, bool withTrailer = true);
 
-// One xz stream with the CRC32 check and the LZMA2 filter alone.
-std::string xzCompress(std::string_view data);
+// One xz stream with the CRC32 check and the LZMA2 filter alone: one block,
+// or blocks of `blockSize` bytes.
+std::string xzCompress(std::string_view data, std::uint64_t blockSize = 0);
 
 // Compact metadata text in the packer's member order.
 std::string metadataText(std::string_view appName, std::string_view appVersion,
