@@ -91,7 +91,8 @@ class LaunchRuntimeTest : public ::testing::Test {
   }
 
   Result<int> launch(const Strings& arguments = {"demo"}) {
-    return launchRuntime(fs, console, process, arguments, kSelf, metadata, kInstall, stamp);
+    return launchRuntime(fs, console, process, arguments, kSelf, metadata, kInstall,
+                         [&] { return stamp; });
   }
 
   std::string variable(std::string_view name) const {
@@ -320,7 +321,8 @@ TEST_F(LaunchRuntimeTest, AConfigurationThatCannotBeCopiedStopsBeforeTheRuntimeR
     fresh.addFile(kSysConfig, kRebootingConfig);
     fresh.failOn(c.op, c.path, Failure::NoSpaceLeft);
     RecordingProcess recording{fresh};
-    EXPECT_EQ(launchRuntime(fresh, console, recording, {"demo"}, kSelf, metadata, kInstall, stamp),
+    EXPECT_EQ(launchRuntime(fresh, console, recording, {"demo"}, kSelf, metadata, kInstall,
+                            [&] { return stamp; }),
               fail(Failure::NoSpaceLeft))
         << c.path;
     EXPECT_FALSE(recording.ran) << c.path;

@@ -86,7 +86,7 @@ class Run {
     // version could then miss that the install is in use.
     if (installed->inUse) (void)installed->inUse->keepAcrossHandOver();
     auto status = launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata,
-                                *install, currentRunStamp());
+                                *install, currentRunStamp);
     return status ? *status : failed(status.error());
   }
 

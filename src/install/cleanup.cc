@@ -62,6 +62,8 @@ Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
       (void)fs.deleteTree(path);
       continue;
     }
+    // This run's own install was read just now as the reference.
+    if (*reference && path == currentInstallDirectory) continue;
     // Every directory is read, even without a reference, so that unreadable
     // installs are reported on every run.
     auto record = readInstallRecord(fs, log, path);

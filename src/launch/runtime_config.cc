@@ -104,7 +104,8 @@ bool configuresAtBoot(std::string_view sysConfig) {
 
 Result<std::optional<ConfigurationCopy>> copyConfigurationForRun(
     FileSystem& fs, const Environment& environment, std::string_view installDirectory,
-    std::string_view configurationFile, const BuildMetadata& metadata, RunStamp stamp) {
+    std::string_view configurationFile, const BuildMetadata& metadata,
+    const RunStampSource& stampSource) {
   auto file = fs.openForReading(configurationFile);
   // The runtime reports a missing sys.config in its own words.
   if (!file && file.error() == Failure::FileNotFound) return std::nullopt;
@@ -112,6 +113,7 @@ Result<std::optional<ConfigurationCopy>> copyConfigurationForRun(
   auto content = (*file)->readAll(kConfigurationReadLimit);
   if (!content) return fail(content.error());
   if (!configuresAtBoot(*content)) return std::nullopt;
+  const RunStamp stamp = stampSource();
 
   const auto variable = environment.get("RELEASE_TMP");
   const std::string directory =

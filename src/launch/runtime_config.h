@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@ struct RunStamp {
 };
 
 RunStamp currentRunStamp();
+
+// Asked for a stamp only when a copy is made: a random source is not free.
+using RunStampSource = std::function<RunStamp()>;
 
 // Copies older than this are removed by the next run that makes one. The
 // runtime is done with its copy once it has booted, seconds after the start,
@@ -48,6 +52,6 @@ struct ConfigurationCopy {
 // Nothing for any other release, or one without the file.
 Result<std::optional<ConfigurationCopy>> copyConfigurationForRun(
     FileSystem& fs, const Environment& environment, std::string_view installDirectory,
-    std::string_view configurationFile, const BuildMetadata& metadata, RunStamp stamp);
+    std::string_view configurationFile, const BuildMetadata& metadata, const RunStampSource& stamp);
 
 }  // namespace wexlo

@@ -67,7 +67,7 @@ std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string
 Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
                           const std::vector<std::string>& arguments,
                           std::string_view selfExecutablePath, const BuildMetadata& metadata,
-                          std::string_view installDirectory, RunStamp stamp) {
+                          std::string_view installDirectory, const RunStampSource& stamp) {
   auto environment = process.environment();
   if (!environment) return fail(environment.error());
   environment->set("_IS_TTY", console.isTerminal(StreamId::Output) ? "1" : "0");

@@ -39,6 +39,6 @@ std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string
 Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
                           const std::vector<std::string>& arguments,
                           std::string_view selfExecutablePath, const BuildMetadata& metadata,
-                          std::string_view installDirectory, RunStamp stamp);
+                          std::string_view installDirectory, const RunStampSource& stamp);
 
 }  // namespace wexlo

@@ -98,6 +98,16 @@ class PosixProcess : public Process {
     if (_NSGetExecutablePath(image.data(), &size) != 0) return fail(Failure::Unexpected);
     return resolvedPath(image.c_str());
 #else
+    // The kernel's link is already absolute and free of links; realpath()
+    // would only confirm that, one readlink per component.
+    std::string link(PATH_MAX, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", link.data(), link.size());
+    if (length > 0 && static_cast<std::size_t>(length) < link.size() && link[0] == '/') {
+      link.resize(static_cast<std::size_t>(length));
+      // A file replaced or deleted since it was started shows as
+      // "... (deleted)"; realpath() then opens the file through the link.
+      if (!link.ends_with(" (deleted)")) return link;
+    }
     return resolvedPath("/proc/self/exe");
 #endif
   }
