@@ -10,7 +10,10 @@
 #   peak RSS     of the first run (median of the 5), vs the tree's size
 #   later run    a run that finds its install, with ten other applications'
 #                installs beside it, vs executing the installed runtime
-#                stand-in directly; medians of 200 runs each
+#                stand-in directly; medians of 200 runs each. A third
+#                baseline, an empty static C++ program linked as the stub is
+#                (bench/empty_static.cc), splits the difference into what
+#                starting any such program costs and the launcher's own work
 #   packer       `wexlo pack` vs `xz -9e -T1` of the tree's tar: one timed
 #                run each; sizes of the compressed release alone
 #
@@ -39,7 +42,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 step "building (release preset)"
 cmake --preset release >/dev/null
-cmake --build --preset release --target wexlo_packer wexlo_stub >/dev/null
+cmake --build --preset release --target wexlo_packer wexlo_stub bench_empty_static >/dev/null
 packer="$root/build/release/bin/wexlo"
 
 rm -rf "$work"
@@ -109,16 +112,19 @@ done
 installed="$install/.wexlo/corpus_erts-${erts}_1.0.0"
 hyperfine --style basic -N --warmup 20 --runs 200 --export-csv "$work/later-run.csv" \
   --command-name "later run" "$launcher" \
-  --command-name "direct exec" "$installed/erts-$erts/bin/erl" >"$work/later-run.log" 2>&1
+  --command-name "direct exec" "$installed/erts-$erts/bin/erl" \
+  --command-name "empty static" "$root/build/release/bin/bench_empty_static" \
+  >"$work/later-run.log" 2>&1
 later_run=$(median_of "$work/later-run.csv" "later run")
 direct=$(median_of "$work/later-run.csv" "direct exec")
+empty_static=$(median_of "$work/later-run.csv" "empty static")
 
 echo "$corpus_line"
 echo "tar of the tree: sha256 $tar_sha...; $(nproc) cores, load average at start $load_at_start"
 echo
 awk -v first="$first_run" -v pipe="$pipeline" -v first_cpu="$first_run_cpu" -v pipe_cpu="$pipeline_cpu" \
   -v rss="$peak_rss_kib" -v tree="$tree_bytes" \
-  -v later="$later_run" -v direct="$direct" \
+  -v later="$later_run" -v direct="$direct" -v empty="$empty_static" \
   -v pack="$pack_seconds" -v xz="$xz9e_seconds" \
   -v payload="$payload_bytes" -v launcher="$launcher_bytes" -v xzsize="$xz9e_bytes" 'BEGIN {
   mib = 1048576
@@ -134,6 +140,12 @@ awk -v first="$first_run" -v pipe="$pipeline" -v first_cpu="$first_run_cpu" -v p
   row("later run, median of 200", sprintf("%.2f ms", later * 1000),
       sprintf("%.2f ms  direct exec", direct * 1000), sprintf("%+.2f ms", d), "<= +0.5 ms",
       met(d <= 0.5))
+  d = (empty - direct) * 1000
+  row("  floor: a static program", sprintf("%.2f ms", empty * 1000),
+      sprintf("%.2f ms  direct exec", direct * 1000), sprintf("%+.2f ms", d), "", "")
+  d = (later - empty) * 1000
+  row("  the launcher itself", sprintf("%.2f ms", later * 1000),
+      sprintf("%.2f ms  empty static program", empty * 1000), sprintf("%+.2f ms", d), "", "")
   r = xz / pack
   row("packer, wall time", sprintf("%.1f s", pack), sprintf("%.1f s  xz -9e -T1", xz),
       sprintf("%.2fx as fast", r), ">= 2x", met(r >= 2))
