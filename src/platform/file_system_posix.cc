@@ -20,7 +20,9 @@ namespace {
 std::unexpected<Failure> fromErrno() { return fail(failureFromErrno(errno)); }
 
 // The permission bits a new file gets under the process's umask, applied to
-// files that already existed too.
+// files that already existed too. The mask is read by setting it, so it is
+// read once; threads that write files all pass here before their open() and
+// wait for that first read, so no file is created while the mask is zero.
 mode_t permissionsUnderUmask(std::uint32_t mode) {
   static const mode_t mask = [] {
     mode_t m = ::umask(0);
