@@ -20,9 +20,9 @@ namespace {
 std::unexpected<Failure> fromErrno() { return fail(failureFromErrno(errno)); }
 
 // The permission bits a new file gets under the process's umask, applied to
-// files that already existed too. The mask is read by setting it, so it is
-// read once; threads that write files all pass here before their open() and
-// wait for that first read, so no file is created while the mask is zero.
+// files that already existed too. The mask can only be read by setting it,
+// so it is read once, when the file system is first used: before any
+// thread of ours could be creating a file under a mask of zero.
 mode_t permissionsUnderUmask(std::uint32_t mode) {
   static const mode_t mask = [] {
     mode_t m = ::umask(0);
@@ -171,6 +171,8 @@ EntryKind kindOf(mode_t mode) {
 
 class PosixFileSystem : public FileSystem {
  public:
+  PosixFileSystem() { (void)permissionsUnderUmask(0); }
+
   Status makePath(std::string_view path) override {
     std::string p(path);
     // Later runs find the whole path in place: one stat instead of a mkdir
