@@ -68,6 +68,9 @@ Status writeAll(int fd, std::span<const std::uint8_t> bytes) {
 class PosixReadableFile : public ReadableFile {
  public:
   explicit PosixReadableFile(int fd) : fd_(fd) {}
+  // A regular file's read returns less than asked only at its end, which
+  // spares the read that would return nothing.
+  void setRegular() { regular_ = true; }
   Result<std::string> readAll(std::size_t limit) override {
     std::string content;
     char buffer[1024];
@@ -85,11 +88,13 @@ class PosixReadableFile : public ReadableFile {
       } catch (const std::bad_alloc&) {
         return fail(Failure::OutOfMemory);
       }
+      if (regular_ && static_cast<std::size_t>(n) < sizeof buffer) return content;
     }
   }
 
  private:
   FileDescriptor fd_;
+  bool regular_ = false;
 };
 
 class PosixMappedFile : public MappedFile {
@@ -243,6 +248,7 @@ class PosixFileSystem : public FileSystem {
     auto file = std::make_unique<PosixReadableFile>(fd);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return fail(Failure::IsDir);
+    if (S_ISREG(st.st_mode)) file->setRegular();
     return file;
   }
 
