@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "format/payload_decoder.h"
+#include "support/launcher_kit.h"
 #include "support/sample_data.h"
 
 namespace wexlo {
@@ -34,29 +35,9 @@ Bytes encode(const Bytes& input, lzma_check check, bool withBcj = false,
 }
 
 Bytes encodeBlocks(const Bytes& input, std::uint64_t blockSize) {
-  lzma_options_lzma lzma2{};
-  lzma_lzma_preset(&lzma2, 6);
-  lzma2.dict_size = LZMA_DICT_SIZE_MIN;
-  const std::array<lzma_filter, 2> filters{
-      {{LZMA_FILTER_LZMA2, &lzma2}, {LZMA_VLI_UNKNOWN, nullptr}}};
-  lzma_mt mt{};
-  mt.threads = 1;
-  mt.block_size = blockSize;
-  mt.filters = filters.data();
-  mt.check = LZMA_CHECK_CRC32;
-  lzma_stream stream = LZMA_STREAM_INIT;
-  EXPECT_EQ(lzma_stream_encoder_mt(&stream, &mt), LZMA_OK);
-  Bytes out(lzma_stream_buffer_bound(input.size()) + 4096);
-  stream.next_in = input.data();
-  stream.avail_in = input.size();
-  stream.next_out = out.data();
-  stream.avail_out = out.size();
-  lzma_ret ret = LZMA_OK;
-  while (ret == LZMA_OK) ret = lzma_code(&stream, LZMA_FINISH);
-  EXPECT_EQ(ret, LZMA_STREAM_END);
-  out.resize(stream.total_out);
-  lzma_end(&stream);
-  return out;
+  const std::string stream =
+      testing::xzCompress({reinterpret_cast<const char*>(input.data()), input.size()}, blockSize);
+  return Bytes(stream.begin(), stream.end());
 }
 
 // Rewrites the first block header with another LZMA2 dictionary property
