@@ -138,7 +138,7 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
       if (done) done(compressedBytesOf(block, compressed));
     }
   });
-  if (auto failed = blocks.firstFailure()) return std::unexpected(failed->second);
+  if (auto failed = blocks.firstFailure()) return std::unexpected(*failed);
   // A stream longer than declared failed above, in the block that crossed the end.
   if (layout->uncompressedSize != decompressedLength) return failPlain(Failure::LengthMismatch);
   return PayloadBuffer(std::move(data), size);

@@ -83,7 +83,7 @@ Status writeAll(FileSystem& fs, std::string_view installDirectory,
       if (!done) files.fail(*index, done.error());
     }
   });
-  if (auto failed = files.firstFailure()) return fail(failed->second);
+  if (auto failed = files.firstFailure()) return fail(*failed);
   return {};
 }
 

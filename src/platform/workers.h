@@ -43,10 +43,10 @@ class OrderedItems {
     }
   }
 
-  // The first failing item and its failure; read once the workers are done.
-  std::optional<std::pair<std::size_t, Error>> firstFailure() const {
+  // The failure of the first failing item; read once the workers are done.
+  std::optional<Error> firstFailure() const {
     if (failed_.load() == kNone) return std::nullopt;
-    return std::pair{failed_.load(), error_};
+    return error_;
   }
 
  private:
