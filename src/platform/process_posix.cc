@@ -17,7 +17,7 @@
 
 #include "platform/default_install_root.h"
 #include "platform/errno_failure_posix.h"
-#include "platform/output_watch_posix.h"
+#include "platform/output_relay_posix.h"
 #include "platform/process.h"
 
 extern "C" char** environ;
@@ -132,7 +132,7 @@ class PosixProcess : public Process {
     auto argumentPointers = pointers(arguments);
     auto variablePointers = pointers(variables);
     std::fflush(nullptr);
-    watchStandardOutput();
+    relayStandardOutput();
     // The launcher ignores SIGPIPE for its own messages; an ignored signal
     // would stay ignored across exec, so the runtime gets the default back.
     auto previous = std::signal(SIGPIPE, SIG_DFL);

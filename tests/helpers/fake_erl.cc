@@ -5,13 +5,20 @@
 //   WEXLO_FAKE_ERL_RECORD      file to write the record to (truncated; none if unset)
 //   WEXLO_FAKE_ERL_READ_STDIN  "1": read standard input to its end and record it
 //   WEXLO_FAKE_ERL_STDOUT      bytes to write to standard output
+//   WEXLO_FAKE_ERL_STDOUT_REPEAT  write them this many times (default 1)
 //   WEXLO_FAKE_ERL_STDERR      bytes to write to standard error
 //   WEXLO_FAKE_ERL_SIGNAL      (POSIX) raise this signal instead of exiting
 //   WEXLO_FAKE_ERL_SLEEP_MS    stay alive this long after recording (a runtime
 //                              still running while another launcher starts)
 //   WEXLO_FAKE_ERL_WAIT_FOR    stay alive after recording until this file exists
 //                              (at most a minute): a runtime the test lets go
+//   WEXLO_FAKE_ERL_LINGER_MS   stay alive this long after writing
 //   WEXLO_FAKE_ERL_EXIT        exit status (decimal, default 0)
+//   WEXLO_FAKE_ERL_ON_TERM     (POSIX) on SIGTERM: "ignore", or exit with this status
+//   WEXLO_FAKE_ERL_ON_CTRL_C   (Windows) on Ctrl-C or Ctrl-Break: exit with this status
+//   WEXLO_FAKE_ERL_PID_FILE    file to write the process ID to, in decimal, once recorded
+//   WEXLO_FAKE_ERL_CHILD_PID_FILE  (Windows) first start a copy of itself that
+//                              writes its own process ID there and then sleeps
 //
 // Record format: one line per item, "<kind>\t<hex of the bytes>\n", so that
 // any byte survives. POSIX kinds: arg, env, cwd, exe, stdin. Windows kinds
@@ -21,6 +28,7 @@
 //
 // This program deliberately uses none of the project's own code, so that a
 // fault there cannot hide itself in what the tests read back.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -168,8 +176,62 @@ void recordProcess(std::string& record, int argc, char** argv) {
 
 #endif
 
+// The status to end with on an interrupt, as configured.
+long interruptStatus = 0;
+
+#ifdef _WIN32
+BOOL WINAPI onConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  ExitProcess(static_cast<UINT>(interruptStatus));
+}
+
+// A process of its own, as a runtime's port program or daemon would be.
+bool startChild(const std::string& pidFile) {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), 32768));
+  int length = MultiByteToWideChar(CP_UTF8, 0, pidFile.c_str(), -1, nullptr, 0);
+  std::wstring widePidFile(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, pidFile.c_str(), -1, widePidFile.data(), length);
+  SetEnvironmentVariableW(L"WEXLO_FAKE_ERL_PID_FILE", widePidFile.c_str());
+  SetEnvironmentVariableW(L"WEXLO_FAKE_ERL_CHILD_PID_FILE", nullptr);
+  SetEnvironmentVariableW(L"WEXLO_FAKE_ERL_RECORD", nullptr);
+  std::wstring commandLine = L"fake_erl_child";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &child)) {
+    return false;
+  }
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return true;
+}
+
+unsigned long processId() { return GetCurrentProcessId(); }
+#else
+unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+#endif
+
+void setUpInterrupts() {
+#ifdef _WIN32
+  if (auto status = control("WEXLO_FAKE_ERL_ON_CTRL_C")) {
+    interruptStatus = parseNumber(status);
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+  }
+#else
+  if (auto onTerm = control("WEXLO_FAKE_ERL_ON_TERM"); onTerm == "ignore") {
+    std::signal(SIGTERM, SIG_IGN);
+  } else if (onTerm) {
+    interruptStatus = parseNumber(onTerm);
+    std::signal(SIGTERM, [](int) { _exit(static_cast<int>(interruptStatus)); });
+  }
+#endif
+}
+
 // Everything after recording the process itself; returns the exit status.
 int run(std::string& record) {
+  setUpInterrupts();
   auto recordPath = control("WEXLO_FAKE_ERL_RECORD");
   auto toStdout = control("WEXLO_FAKE_ERL_STDOUT");
   auto toStderr = control("WEXLO_FAKE_ERL_STDERR");
@@ -189,6 +251,17 @@ int run(std::string& record) {
       return kRecordFailed;
     }
   }
+#ifdef _WIN32
+  if (auto childPidFile = control("WEXLO_FAKE_ERL_CHILD_PID_FILE"); childPidFile) {
+    if (!startChild(*childPidFile)) return kRecordFailed;
+  }
+#endif
+  if (auto pidFile = control("WEXLO_FAKE_ERL_PID_FILE"); pidFile && !pidFile->empty()) {
+    std::FILE* file = openRecordFile(*pidFile);
+    if (file == nullptr || std::fprintf(file, "%lu", processId()) < 0 || std::fclose(file) != 0) {
+      return kRecordFailed;
+    }
+  }
 
   if (auto release = control("WEXLO_FAKE_ERL_WAIT_FOR"); release && !release->empty()) {
     for (int tries = 0; tries < 6000; ++tries) {
@@ -203,8 +276,14 @@ int run(std::string& record) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
-  if (toStdout) writeAll(stdout, *toStdout);
+  if (toStdout) {
+    long repeat = parseNumber(control("WEXLO_FAKE_ERL_STDOUT_REPEAT"));
+    for (long i = 0; i < std::max(repeat, 1L); ++i) writeAll(stdout, *toStdout);
+  }
   if (toStderr) writeAll(stderr, *toStderr);
+  if (long milliseconds = parseNumber(control("WEXLO_FAKE_ERL_LINGER_MS")); milliseconds > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
 
 #ifndef _WIN32
   if (long signal = parseNumber(control("WEXLO_FAKE_ERL_SIGNAL")); signal > 0) {

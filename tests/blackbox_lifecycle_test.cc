@@ -1,0 +1,97 @@
+// A packed launcher's runtime and the pipe it writes into: a reader that
+// leaves ends the runtime when it next writes, as SIGPIPE ends any other
+// program, and never earlier; a reader that stays gets every byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/launcher_kit.h"
+#include "support/synthetic_release.h"
+
+namespace wexlo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LifecycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    launcher_ = packFiles(dir_ / "app", metadataText("demo_app", "0.1.3", "17.1"),
+                          syntheticRelease("demo_app", "0.1.3", "17.1", 1));
+  }
+
+  // Runs `pipeline` in bash, with $APP the launcher and `env` added to the
+  // fake runtime's environment; returns what the pipeline prints.
+  ProcessResult shell(const std::string& pipeline, const std::vector<std::string>& env = {}) {
+    std::vector<std::string> environment = {"HOME=" + (dir_ / "home").string(),
+                                            "PATH=/usr/bin:/bin", "APP=" + launcher_.string()};
+    environment.insert(environment.end(), env.begin(), env.end());
+    return runProcess({"/bin/bash", "-c", pipeline}, {environment, std::nullopt, dir_.path()});
+  }
+
+  TempDir dir_;
+  fs::path launcher_;
+};
+
+TEST_F(LifecycleTest, AReaderThatLeavesEndsTheRuntimeOnlyWhenItWrites) {
+  struct Case {
+    std::string name;
+    std::string pipeline;  // prints the launcher's status
+    std::vector<std::string> env;
+    std::string status;
+  };
+  const std::string stays = "WEXLO_FAKE_ERL_SLEEP_MS=600";
+  const std::string writes = "WEXLO_FAKE_ERL_STDOUT=late line\n";
+  const std::string lingers = "WEXLO_FAKE_ERL_LINGER_MS=10000";
+  const std::vector<Case> cases = {
+      // A runtime that never writes runs to its end, with its own status.
+      {"reader gone before the start", "(sleep 0.2; exec $APP) | true; echo ${PIPESTATUS[0]}",
+       {stays, "WEXLO_FAKE_ERL_EXIT=7"}, "7"},
+      {"reader gone mid-run", "$APP | sleep 0.1; echo ${PIPESTATUS[0]}",
+       {stays, "WEXLO_FAKE_ERL_EXIT=7"}, "7"},
+      {"no output at all, reader stays", "$APP | cat; echo ${PIPESTATUS[0]}",
+       {"WEXLO_FAKE_ERL_EXIT=5"}, "5"},
+      // One that writes after its reader left is asked to stop...
+      {"stops on request", "$APP | true; echo ${PIPESTATUS[0]}",
+       {stays, writes, lingers, "WEXLO_FAKE_ERL_ON_TERM=42"}, "42"},
+      {"ends by SIGTERM", "$APP | true; echo ${PIPESTATUS[0]}", {stays, writes, lingers}, "143"},
+      // ... and killed when it does not listen.
+      {"ignores SIGTERM", "$APP | true; echo ${PIPESTATUS[0]}",
+       {stays, writes, lingers, "WEXLO_FAKE_ERL_ON_TERM=ignore"}, "137"},
+      // Standard error to another pipe is the runtime's own: this stand-in
+      // does not ignore SIGPIPE.
+      {"standard error to a gone reader", "$APP 2>&1 >/dev/null | true; echo ${PIPESTATUS[0]}",
+       {stays, "WEXLO_FAKE_ERL_STDERR=x", "WEXLO_FAKE_ERL_EXIT=3"}, "141"},
+  };
+  for (const auto& c : cases) {
+    // `timeout` would end a runtime left hanging with 124.
+    auto result = shell("APP=\"timeout 20 $APP\"; " + c.pipeline, c.env);
+    EXPECT_EQ(result.out, c.status + "\n") << c.name << ": " << result.err;
+  }
+}
+
+TEST_F(LifecycleTest, ASlowReaderGetsEveryByteInOrderWithStandardError) {
+  // 1 MiB through the relay, then standard error, which must come after it.
+  const std::string line(1023, 'o');
+  auto result = shell("$APP 2>&1 | (sleep 1; cat) > out; echo ${PIPESTATUS[0]}",
+                      {"WEXLO_FAKE_ERL_STDOUT=" + line + "\n", "WEXLO_FAKE_ERL_STDOUT_REPEAT=1024",
+                       "WEXLO_FAKE_ERL_STDERR=the end\n", "WEXLO_FAKE_ERL_EXIT=9"});
+  EXPECT_EQ(result.out, "9\n") << result.err;
+  std::string expected;
+  for (int i = 0; i < 1024; ++i) expected += line + "\n";
+  expected += "the end\n";
+  std::string got = readFile(dir_ / "out");
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+}
+
+TEST_F(LifecycleTest, NoRelayOutlivesItsRuns) {
+  auto result = shell(
+      "for i in $(seq 100); do $APP | cat >/dev/null || exit 1; done; "
+      "$APP | true; sleep 0.3; pgrep -f -- \"$APP\" || echo none",
+      {"WEXLO_FAKE_ERL_STDOUT=x"});
+  EXPECT_EQ(result.out, "none\n") << result.err;
+}
+
+}  // namespace
+}  // namespace wexlo::testing
