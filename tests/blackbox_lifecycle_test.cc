@@ -45,23 +45,35 @@ TEST_F(LifecycleTest, AReaderThatLeavesEndsTheRuntimeOnlyWhenItWrites) {
   const std::string lingers = "WEXLO_FAKE_ERL_LINGER_MS=10000";
   const std::vector<Case> cases = {
       // A runtime that never writes runs to its end, with its own status.
-      {"reader gone before the start", "(sleep 0.2; exec $APP) | true; echo ${PIPESTATUS[0]}",
-       {stays, "WEXLO_FAKE_ERL_EXIT=7"}, "7"},
-      {"reader gone mid-run", "$APP | sleep 0.1; echo ${PIPESTATUS[0]}",
-       {stays, "WEXLO_FAKE_ERL_EXIT=7"}, "7"},
-      {"no output at all, reader stays", "$APP | cat; echo ${PIPESTATUS[0]}",
-       {"WEXLO_FAKE_ERL_EXIT=5"}, "5"},
+      {"reader gone before the start",
+       "(sleep 0.2; exec $APP) | true; echo ${PIPESTATUS[0]}",
+       {stays, "WEXLO_FAKE_ERL_EXIT=7"},
+       "7"},
+      {"reader gone mid-run",
+       "$APP | sleep 0.1; echo ${PIPESTATUS[0]}",
+       {stays, "WEXLO_FAKE_ERL_EXIT=7"},
+       "7"},
+      {"no output at all, reader stays",
+       "$APP | cat; echo ${PIPESTATUS[0]}",
+       {"WEXLO_FAKE_ERL_EXIT=5"},
+       "5"},
       // One that writes after its reader left is asked to stop...
-      {"stops on request", "$APP | true; echo ${PIPESTATUS[0]}",
-       {stays, writes, lingers, "WEXLO_FAKE_ERL_ON_TERM=42"}, "42"},
+      {"stops on request",
+       "$APP | true; echo ${PIPESTATUS[0]}",
+       {stays, writes, lingers, "WEXLO_FAKE_ERL_ON_TERM=42"},
+       "42"},
       {"ends by SIGTERM", "$APP | true; echo ${PIPESTATUS[0]}", {stays, writes, lingers}, "143"},
       // ... and killed when it does not listen.
-      {"ignores SIGTERM", "$APP | true; echo ${PIPESTATUS[0]}",
-       {stays, writes, lingers, "WEXLO_FAKE_ERL_ON_TERM=ignore"}, "137"},
+      {"ignores SIGTERM",
+       "$APP | true; echo ${PIPESTATUS[0]}",
+       {stays, writes, lingers, "WEXLO_FAKE_ERL_ON_TERM=ignore"},
+       "137"},
       // Standard error to another pipe is the runtime's own: this stand-in
       // does not ignore SIGPIPE.
-      {"standard error to a gone reader", "$APP 2>&1 >/dev/null | true; echo ${PIPESTATUS[0]}",
-       {stays, "WEXLO_FAKE_ERL_STDERR=x", "WEXLO_FAKE_ERL_EXIT=3"}, "141"},
+      {"standard error to a gone reader",
+       "$APP 2>&1 >/dev/null | true; echo ${PIPESTATUS[0]}",
+       {stays, "WEXLO_FAKE_ERL_STDERR=x", "WEXLO_FAKE_ERL_EXIT=3"},
+       "141"},
   };
   for (const auto& c : cases) {
     // `timeout` would end a runtime left hanging with 124.

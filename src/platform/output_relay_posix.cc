@@ -53,7 +53,7 @@ Step afterWriteError() {
       // Someone made the shared output non-blocking: wait until it takes more.
       pollfd output{STDOUT_FILENO, POLLOUT, 0};
       return retryAfterSignal([&] { return ::poll(&output, 1, -1); }) < 0 ? Step::Failed
-                                                                           : Step::Moved;
+                                                                          : Step::Moved;
     }
     default:
       return Step::Failed;
@@ -79,8 +79,9 @@ class Copier {
     const ssize_t got = retryAfterSignal([&] { return ::read(input_, chunk, sizeof chunk); });
     if (got <= 0) return got == 0 ? Step::EndOfInput : Step::Failed;
     for (ssize_t done = 0; done < got;) {
-      const ssize_t written = retryAfterSignal(
-          [&] { return ::write(STDOUT_FILENO, chunk + done, static_cast<std::size_t>(got - done)); });
+      const ssize_t written = retryAfterSignal([&] {
+        return ::write(STDOUT_FILENO, chunk + done, static_cast<std::size_t>(got - done));
+      });
       if (written >= 0) {
         done += written;
       } else if (Step next = afterWriteError(); next != Step::Moved) {
@@ -105,7 +106,8 @@ void drain(int input, int processFd) {
   bool running = processFd >= 0;
   while (open || running) {
     pollfd fds[2] = {{open ? input : -1, POLLIN, 0}, {running ? processFd : -1, POLLIN, 0}};
-    const int timeout = running ? static_cast<int>(std::max<std::int64_t>(deadline - nowMs(), 0)) : -1;
+    const int timeout =
+        running ? static_cast<int>(std::max<std::int64_t>(deadline - nowMs(), 0)) : -1;
     const int ready = retryAfterSignal([&] { return ::poll(fds, 2, timeout); });
     if (ready <= 0) {
       // The grace period is over (or the relay can no longer wait for it).
@@ -205,9 +207,9 @@ void relayStandardOutput() {
   ::close(processFd);
   ::close(ends[0]);
   int status = 0;
-  const bool relaying =
-      child > 0 && retryAfterSignal([&] { return ::waitpid(child, &status, 0); }) == child &&
-      WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const bool relaying = child > 0 &&
+                        retryAfterSignal([&] { return ::waitpid(child, &status, 0); }) == child &&
+                        WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (relaying && retryAfterSignal([&] { return ::dup2(ends[1], STDOUT_FILENO); }) >= 0 &&
       sameFile) {
     // Should this fail, standard error still reaches the same file directly.
