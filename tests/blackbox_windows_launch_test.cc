@@ -185,5 +185,32 @@ TEST_F(WindowsLauncherTest, ALauncherSignedAfterPackingStillRuns) {
   EXPECT_EQ(readRecord().args.back(), "signed");
 }
 
+// What console_driver.exe wrote after doing `action` to a running launcher,
+// in a terminal (Wine delivers console events only there).
+class WindowsLifetimeTest : public WindowsLauncherTest {
+ protected:
+  std::string drive(const std::string& action, std::vector<std::string> env) const {
+    const fs::path result = dir_ / "driver.result";
+    const fs::path runtimePid = dir_ / "runtime.pid", childPid = dir_ / "child.pid";
+    env.push_back("WEXLO_FAKE_ERL_PID_FILE=" + windowsPath(runtimePid));
+    env.push_back("WEXLO_FAKE_ERL_CHILD_PID_FILE=" + windowsPath(childPid));
+    env.push_back("WEXLO_FAKE_ERL_SLEEP_MS=30000");
+    auto run = wine().runInTerminal(consoleDriverPath(),
+                                    {action, windowsPath(result), windowsPath(launcher()),
+                                     windowsPath(runtimePid), windowsPath(childPid)},
+                                    {environment(env), std::nullopt, dir_.path()});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    return readFile(result);
+  }
+};
+
+TEST_F(WindowsLifetimeTest, ACtrlCIsTheRuntimesToHandleAndTheLauncherEndsWithItsStatus) {
+  EXPECT_EQ(drive("ctrl-c", {"WEXLO_FAKE_ERL_ON_CTRL_C=7"}), "launcher=7\n");
+}
+
+TEST_F(WindowsLifetimeTest, AKilledLauncherEndsItsRuntimeButNotWhatTheRuntimeStarted) {
+  EXPECT_EQ(drive("terminate", {}), "runtime=ended\nchild=running\n");
+}
+
 }  // namespace
 }  // namespace wexlo::testing

@@ -5,6 +5,7 @@
 #include "platform/environment_block.h"
 #include "platform/environment_windows.h"
 #include "platform/process.h"
+#include "platform/runtime_lifetime_windows.h"
 #include "platform/win32_util_windows.h"
 #include "platform/windows_command_line.h"
 
@@ -162,8 +163,13 @@ class WindowsProcess final : public Process {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started{};
+    win32::leaveConsoleInterruptsToTheRuntime();
+    // The runtime starts suspended so that it is in the job before it can
+    // start anything of its own.
+    win32::UniqueHandle job = win32::killOnCloseJob();
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job.valid() ? CREATE_SUSPENDED : 0);
     if (!CreateProcessW(application->c_str(), wideCommandLine->data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT, block->data(), nullptr, &startup, &started)) {
+                        flags, block->data(), nullptr, &startup, &started)) {
       DWORD error = GetLastError();
       // Windows refuses a directory with an access or handle error; it is
       // still no program to be found there.
@@ -174,7 +180,17 @@ class WindowsProcess final : public Process {
       return fail(startFailure(error));
     }
     win32::UniqueHandle runtime(started.hProcess);
-    CloseHandle(started.hThread);
+    win32::UniqueHandle thread(started.hThread);
+    win32::setRuntimeForConsoleClose(runtime.get());
+    if (job.valid()) {
+      // A launcher already in a job that allows no nested one goes on
+      // without: the runtime then outlives a killed launcher, as before.
+      (void)AssignProcessToJobObject(job.get(), runtime.get());
+      if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        (void)TerminateProcess(runtime.get(), 1);
+        return fail(Failure::Unexpected);
+      }
+    }
 
     if (WaitForSingleObject(runtime.get(), INFINITE) != WAIT_OBJECT_0) {
       return fail(Failure::Unexpected);

@@ -59,6 +59,10 @@ std::filesystem::path wineStarterPath() {
   return std::filesystem::path(WEXLO_TEST_HELPERS_DIR) / "wine_starter.exe";
 }
 
+std::filesystem::path consoleDriverPath() {
+  return std::filesystem::path(WEXLO_TEST_HELPERS_DIR) / "console_driver.exe";
+}
+
 Wine::Wine(std::filesystem::path prefix) : prefix_(std::move(prefix)) {
   // The first Windows program started on a prefix also starts the server and
   // Wine's service processes, which inherit its standard streams and outlive

@@ -69,5 +69,7 @@ class Wine {
 
 // The wine_starter.exe helper the test build makes beside fake_erl.exe.
 std::filesystem::path wineStarterPath();
+// And console_driver.exe, which sends a running launcher a Ctrl-C or ends it.
+std::filesystem::path consoleDriverPath();
 
 }  // namespace wexlo::testing
