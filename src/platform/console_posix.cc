@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "platform/console.h"
+#include "platform/retry_posix.h"
 
 namespace wexlo {
 
@@ -22,22 +23,17 @@ class PosixConsole : public Console {
   Status write(StreamId stream, std::span<const char> bytes) override {
     int fd = descriptorOf(stream);
     while (!bytes.empty()) {
-      ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return fail(Failure::WriteFailed);
-      }
+      ssize_t n = retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
+      if (n < 0) return fail(Failure::WriteFailed);
       bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
     return {};
   }
 
   Result<std::size_t> readInput(std::span<char> bytes) override {
-    while (true) {
-      ssize_t n = ::read(0, bytes.data(), bytes.size());
-      if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) return fail(Failure::ReadFailed);
-    }
+    ssize_t n = retryAfterSignal([&] { return ::read(0, bytes.data(), bytes.size()); });
+    if (n < 0) return fail(Failure::ReadFailed);
+    return static_cast<std::size_t>(n);
   }
 
   bool isTerminal(StreamId stream) override { return ::isatty(descriptorOf(stream)) == 1; }
