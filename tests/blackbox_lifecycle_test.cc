@@ -97,6 +97,16 @@ TEST_F(LifecycleTest, ASlowReaderGetsEveryByteInOrderWithStandardError) {
   EXPECT_TRUE(got == expected);
 }
 
+TEST_F(LifecycleTest, TheRelayHoldsNothingButTheOutputItCarries) {
+  // Standard output, its own pipe and the runtime's process descriptor: no
+  // lock, no file of the launcher's, no working directory kept busy.
+  auto result = shell(
+      "$APP | cat & sleep 1; relay=$(pgrep -f -- \"$APP\"); "
+      "ls /proc/$relay/fd | wc -l; readlink /proc/$relay/cwd; wait",
+      {"WEXLO_FAKE_ERL_SLEEP_MS=2000"});
+  EXPECT_EQ(result.out, "3\n/\n") << result.err;
+}
+
 TEST_F(LifecycleTest, NoRelayOutlivesItsRuns) {
   auto result = shell(
       "for i in $(seq 100); do $APP | cat >/dev/null || exit 1; done; "
