@@ -24,7 +24,9 @@ namespace {
 
 // How long a runtime asked to stop may take before it is killed.
 constexpr std::int64_t kStopGraceMs = 2'000;
-constexpr std::size_t kChunkBytes = 64 * 1024;
+// The relay's pipe is made this large where the system allows it, and
+// moved in chunks of this size: fewer switches between runtime and relay.
+constexpr std::size_t kChunkBytes = 1024 * 1024;
 
 // Everything below runs in the relay process, which has one thread, so it
 // keeps to system calls.
@@ -202,6 +204,8 @@ void relayStandardOutput() {
     ::close(processFd);
     return;
   }
+  // Only a larger buffer is lost should this fail.
+  (void)::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(kChunkBytes));
   const pid_t child = ::fork();
   if (child == 0) startRelay(ends[0], processFd);
   ::close(processFd);
