@@ -123,6 +123,11 @@ TEST_F(DemoTest, AServiceServesOnItsPortAndStopsCleanlyOnSigterm) {
   EXPECT_TRUE(response->starts_with("HTTP/1.1 200 OK\r\n")) << *response;
   EXPECT_TRUE(response->ends_with("\r\n\r\nHi from demo_service: GET /hello\n")) << *response;
 
+  auto taken = run({"--port", std::to_string(port)}, {}, launcher);
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.err, "demo_service: cannot listen on port " + std::to_string(port) +
+                           ": address already in use\n");
+
   service.signal(SIGTERM);
   auto stopped = service.wait();
   EXPECT_EQ(stopped.status, 0);
