@@ -101,6 +101,25 @@ TEST_F(Aarch64LauncherTest, FirstRunUnpacksAndStartsTheRuntimeWithTheUsersArgume
   EXPECT_TRUE(inspected.out.starts_with("target: linux-aarch64\n")) << inspected.out;
 }
 
+TEST_F(Aarch64LauncherTest, AServiceStartsTheRuntimeWithTheEighteenFixedArguments) {
+  const fs::path service = dir_ / "service";
+  packRelease(launcher().parent_path() / "release", service,
+              {"--target", "linux-aarch64", "--service"});
+  auto result = runProcess(
+      {std::string(kQemu), service.string(), "--port", "4101"},
+      {{"HOME=" + (dir_ / "home").string(), "WEXLO_FAKE_ERL_RECORD=" + record().string()},
+       std::nullopt,
+       dir_.path()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  auto seen = readFakeErlRecord(record());
+  ASSERT_TRUE(seen) << seen.error();
+  auto expected = expectedRuntimeArguments(install().string(), "17.1", "0.1.3", "secret-cookie",
+                                           '/', Boot::Service);
+  ASSERT_EQ(expected.size(), 18u);
+  expected.insert(expected.end(), {"--port", "4101"});
+  EXPECT_EQ(seen->args, expected);
+}
+
 TEST_F(Aarch64LauncherTest, TheRuntimesStatusBecomesTheLaunchers) {
   for (int status : {0, 3, 255}) {
     auto result = run({}, {"WEXLO_FAKE_ERL_EXIT=" + std::to_string(status)});

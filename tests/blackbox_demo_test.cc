@@ -2,9 +2,11 @@
 // launcher with the real runtime.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "support/launcher_kit.h"
+#include "support/running_process.h"
 
 namespace wexlo::testing {
 namespace {
@@ -97,6 +99,45 @@ TEST_F(DemoTest, ALaterRunStartsWithoutUnpacking) {
   ASSERT_TRUE(fs::remove(install / "bin/demo_app"));
   EXPECT_EQ(run({"Grace"}).out, "Hello, Grace!\n");
   EXPECT_FALSE(fs::exists(install / "bin/demo_app"));
+}
+
+// A release that keeps running, packed with the service mode: it takes its
+// own options, serves a real client and stops cleanly (stop/1 runs) on SIGTERM.
+TEST_F(DemoTest, AServiceServesOnItsPortAndStopsCleanlyOnSigterm) {
+  const fs::path launcher = dir_->path() / "demo_service";
+  auto packed = runProcess({packerPath().string(), "pack", "--quiet", "--service",
+                            WEXLO_DEMO_SERVICE_RELEASE_DIR, "--stub", stubPath().string(), "-o",
+                            launcher.string()});
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  const std::vector<std::string> env = {"HOME=" + (dir_->path() / "home").string(), "LANG=C.UTF-8"};
+
+  RunningProcess service({launcher.string(), "--port", "0", "--greeting", "Hi"},
+                         {env, std::nullopt, dir_->path()}, dir_->path() / "service.err");
+  auto listening = service.readLine();
+  ASSERT_TRUE(listening) << service.wait().err;
+  const std::string prefix = "demo_service listening on port ";
+  ASSERT_TRUE(listening->starts_with(prefix)) << *listening;
+  const int port = std::stoi(listening->substr(prefix.size()));
+
+  auto response = httpGet(port, "/hello");
+  ASSERT_TRUE(response);
+  EXPECT_TRUE(response->starts_with("HTTP/1.1 200 OK\r\n")) << *response;
+  EXPECT_TRUE(response->ends_with("\r\n\r\nHi from demo_service: GET /hello\n")) << *response;
+
+  auto taken = run({"--port", std::to_string(port)}, {}, launcher);
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.err, "demo_service: cannot listen on port " + std::to_string(port) +
+                           ": address already in use\n");
+
+  service.signal(SIGTERM);
+  auto stopped = service.wait();
+  EXPECT_EQ(stopped.status, 0);
+  EXPECT_EQ(stopped.out, "demo_service stopped\n");
+  EXPECT_EQ(stopped.err, "");
+
+  auto misused = run({"--port", "many"}, {}, launcher);
+  EXPECT_EQ(misused.status, 2);
+  EXPECT_EQ(misused.err, "demo_service: usage: demo_service --port N [--greeting TEXT]\n");
 }
 
 // The same application in a release that reboots after its runtime

@@ -213,6 +213,8 @@ TEST_F(FaultTest, UninstallRefusesARunningInstallAndNeverLeavesAHalfInstall) {
       "[!] The application is running from this install; close it, then uninstall again.\n"
       "error: FileBusy\n"))
       << refused.err;
+  // Refused before anything is said to be deleted.
+  EXPECT_TRUE(refused.out.ends_with("[?] Please confirm this action [y/n]: ")) << refused.out;
   release();
   EXPECT_EQ(held.get().status, 0);
   expectCompleteInstall(build, "0.1.3");

@@ -53,6 +53,32 @@ TEST_F(LaunchTest, TheRuntimeGetsTheFixedArgumentsThenTheUsersUnchanged) {
   EXPECT_EQ(seen->workingDirectory, dir_.path().string());
 }
 
+TEST_F(LaunchTest, AServiceGetsTheEighteenFixedArgumentsAndInspectSaysSo) {
+  const fs::path release = dir_ / "release";
+  auto files = syntheticRelease("demo_app", "0.1.3", "17.1", 20);
+  files.push_back({"releases/0.1.3/demo_app.rel",
+                   R"({release,{"demo_app","0.1.3"},{erts,"17.1"},[]}.)", 0100644});
+  writeTree(release, files);
+  const fs::path service = packRelease(release, dir_ / "service", {"--service"});
+  const std::vector<std::string> user = {"--port", "4101", "--version", "file.exs"};
+  ASSERT_EQ(run(service, user).status, 0);
+  auto seen = readFakeErlRecord(record());
+  ASSERT_TRUE(seen) << seen.error();
+  const std::string install = (base() / "demo_app_erts-17.1_0.1.3").string();
+  auto expected =
+      expectedRuntimeArguments(install, "17.1", "0.1.3", "secret-cookie", '/', Boot::Service);
+  ASSERT_EQ(expected.size(), 18u);
+  expected.insert(expected.end(), user.begin(), user.end());
+  EXPECT_EQ(seen->args, expected);
+
+  for (const auto& [launcher, mode] :
+       {std::pair{service, "service"}, std::pair{pack("demo_app", "0.1.3"), "command line"}}) {
+    auto inspected = runProcess({packerPath().string(), "inspect", launcher.string()});
+    EXPECT_NE(inspected.out.find(std::string("\nstart mode: ") + mode + "\n"), std::string::npos)
+        << inspected.out;
+  }
+}
+
 TEST_F(LaunchTest, TheReleaseVariablesAreSetAfterTheCallersInOrder) {
   auto launcher = pack("demo_app", "0.1.3");
   ASSERT_EQ(run(launcher, {}, {"RELEASE_ROOT=old", "KEEP=me"}).status, 0);

@@ -195,6 +195,33 @@ TEST_F(PackRoundTripTest, AnInterruptedPackerLeavesNoTemporaryOutput) {
   }
 }
 
+TEST_F(PackRoundTripTest, UsageErrorsAreOneLineOfThePackersOwnAndHelpIsNot) {
+  const std::string packer = packerPath().string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  for (const auto& c : std::vector<Case>{
+           {{"pack", release_.string()}, "wexlo: error: give the executable to write: -o FILE\n"},
+           {{"pack", "--quiet"}, "wexlo: error: give the executable to write: -o FILE\n"},
+           {{"pack", release_.string(), "-o", (dir_ / "out").string(), "--frobnicate"},
+            "wexlo: error: The following argument was not expected: --frobnicate (see wexlo "
+            "--help)\n"},
+           {{"inspect"}, "wexlo: error: LAUNCHER is required (see wexlo --help)\n"},
+       }) {
+    auto args = c.args;
+    args.insert(args.begin(), packer);
+    auto result = runProcess(args);
+    EXPECT_EQ(result.status, 1) << c.err;
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+  auto help = runProcess({packer, "pack", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--service"), std::string::npos);
+}
+
 TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
   ASSERT_EQ(pack(dir_ / "app", {"--quiet"}).status, 0);
   auto listed =

@@ -92,6 +92,19 @@ TEST_F(WindowsLauncherTest, TheRuntimeGetsAQuotedCommandLineThatSplitsBackIntoTh
   EXPECT_EQ(seen.workingDirectory, windowsPath(dir_.path()));
 }
 
+TEST_F(WindowsLauncherTest, AServiceStartsTheRuntimeWithTheEighteenFixedArguments) {
+  const fs::path service = dir_ / "service.exe";
+  packRelease(shared().release, service, {"--target", "windows-x86_64", "--service"});
+  auto result = wine().run(service, {"--port", "4101"}, {environment(), std::nullopt, dir_.path()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  auto expected =
+      expectedRuntimeArguments(winInstall(), "17.1", "0.1.3", "secret-cookie", '\\', Boot::Service);
+  ASSERT_EQ(expected.size(), 18u);
+  expected.insert(expected.end(), {"--port", "4101"});
+  EXPECT_EQ(readRecord().args, expected);
+}
+
 TEST_F(WindowsLauncherTest, TheRuntimesExitCodeEndsTheLauncherWithItsLowByte) {
   const std::map<std::uint32_t, std::uint32_t> cases = {
       {0, 0}, {3, 3}, {259, 3}, {256, 0}, {258, 2}};

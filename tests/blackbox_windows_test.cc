@@ -238,6 +238,7 @@ TEST_F(WindowsLauncherTest, ARunningVersionIsNeitherRemovedByANewerOneNorUninsta
   auto refused = run({"maintenance", "uninstall"}, {}, "y\n");
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(refused.err.ends_with("uninstall again.\nerror: FileBusy\n")) << refused.err;
+  EXPECT_TRUE(refused.out.ends_with("[y/n]: ")) << refused.out;
   writeFile(dir_ / "go", "");
   EXPECT_EQ(held.get().status, 0);
   expectInstallMatchesRelease();

@@ -131,6 +131,15 @@ TEST_F(LaunchRuntimeTest, RunsTheRuntimeWithTheFixedArgumentsAlone) {
   }
 }
 
+TEST_F(LaunchRuntimeTest, AServiceRecordBootsWithoutTheStartFunction) {
+  metadata.options = "--target linux-x86_64 --block-size 8 --service --payload-crc64 00ab";
+  ASSERT_EQ(launch({"demo", "--port", "80"}), 0);
+  auto expected = testing::expectedRuntimeArguments(kInstall, "17.1", "0.1.3", "monster", '/',
+                                                    testing::Boot::Service);
+  expected.insert(expected.end(), {"--port", "80"});
+  EXPECT_EQ(process.argv, expected);
+}
+
 TEST_F(LaunchRuntimeTest, AppendsTheUsersArgumentsButNotTheProgram) {
   ASSERT_EQ(launch({"demo", "run", "", "maintenance", "a b"}), 0);
   ASSERT_EQ(process.argv.size(), 25u);
@@ -367,6 +376,11 @@ TEST(QuoteCommandLine, WorkedExample) {
   EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "", launcherArguments)), head + "\"\"" + tail);
   EXPECT_EQ(quoteCommandLine(runtimeArguments(paths, "line\n", launcherArguments)),
             head + "\"line\n\"" + tail);
+  EXPECT_EQ(
+      quoteCommandLine(runtimeArguments(paths, "SECRET", launcherArguments, StartMode::Service)),
+      "D:\\inst\\erts-17.1\\bin\\erl.exe -elixir ansi_enabled true -noshell \"-mode embedded\" "
+      "-setcookie SECRET" +
+          tail);
 }
 
 }  // namespace

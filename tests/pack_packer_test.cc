@@ -9,6 +9,7 @@
 #include "format/payload_decoder.h"
 #include "metadata/build_metadata.h"
 #include "metadata/payload_digest.h"
+#include "metadata/start_mode.h"
 #include "pack/inspect.h"
 #include "pack/launcher_writer.h"
 #include "pack/packer.h"
@@ -172,6 +173,31 @@ TEST_F(PackerTest, AReleaseRebuiltUnderTheSameVersionGetsAnotherRecord) {
   EXPECT_EQ(payloadDigestIn(a->options), crc64Hex(first->payload));
   EXPECT_EQ(payloadDigestIn(b->options), crc64Hex(second->payload));
   EXPECT_EQ(a->appVersion, b->appVersion);
+}
+
+TEST_F(PackerTest, TheServiceModeIsRecordedBeforeTheUsersOverridesAndShown) {
+  auto service = options(out_ / "service");
+  service.service = true;
+  service.overrides.appName = "odd --service name";
+  ASSERT_TRUE(packRelease(service));
+  const Bytes image = bytes(read(out_ / "service"));
+  auto build = locateEmbeddedBuild(image);
+  ASSERT_TRUE(build);
+  auto record = decodeBuildMetadata(build->metadataText);
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(record->options.starts_with(
+      "--target linux-x86_64 --block-size 65536 --service --app-name odd --service name "))
+      << record->options;
+  EXPECT_EQ(startModeIn(record->options), StartMode::Service);
+  EXPECT_EQ(payloadDigestIn(record->options), crc64Hex(build->payload));
+  EXPECT_NE(inspect(out_ / "service", false, false).find("\nstart mode: service\n"),
+            std::string::npos);
+
+  // The user's words alone never make a service.
+  service.service = false;
+  ASSERT_TRUE(packRelease(service));
+  EXPECT_NE(inspect(out_ / "service", false, false).find("\nstart mode: command line\n"),
+            std::string::npos);
 }
 
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {
@@ -345,6 +371,20 @@ TEST_F(PackerTest, RawModeEmbedsTheGivenBytes) {
         R"({"app_name":"from_meta","app_version":"1.0.0","erts_version":"1"})");
   ASSERT_TRUE(packRaw(raw));
   EXPECT_EQ(locateEmbeddedBuild(bytes(read(out_ / "raw")))->appName, "from_meta");
+
+  // The record is embedded as given, so --service needs it to say so already.
+  raw.service = true;
+  auto unrecorded = packRaw(raw);
+  ASSERT_FALSE(unrecorded);
+  EXPECT_NE(unrecorded.error().message.find("--service in raw mode"), std::string::npos);
+  write(root_ / "meta.json", "not json");
+  raw.appName = "raw_app";
+  EXPECT_FALSE(packRaw(raw));
+  const std::string recorded =
+      R"({"options":"--service","app_name":"a","app_version":"1.0.0","erts_version":"1"})";
+  write(root_ / "meta.json", recorded);
+  ASSERT_TRUE(packRaw(raw));
+  EXPECT_EQ(locateEmbeddedBuild(bytes(read(out_ / "raw")))->metadataText, recorded);
 }
 
 TEST_F(PackerTest, InspectDescribesAndVerifies) {

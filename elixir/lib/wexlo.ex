@@ -18,8 +18,10 @@ defmodule Wexlo do
   `include_erts: "path/to/windows/erts-<version>"`), the result is
   `my_app.exe` for Windows x86_64 instead.
 
-  The application must do its work in its start callback and end it with
-  `System.halt/1`; see the Wexlo README.
+  A command-line application does its work in its start callback and ends
+  it with `System.halt/1`. A release that keeps running (a server) is packed
+  with `service: true` instead and runs until it is stopped, like
+  `bin/my_app start`. See the Wexlo README.
 
   ## Options
 
@@ -33,6 +35,13 @@ defmodule Wexlo do
       packer's, 8 MiB)
     * `:threads` - compression threads, `0` for one per core (default);
       the output does not depend on it
+    * `:service` - `true` for a release that keeps running: the executable
+      boots it without Elixir's command-line handler, so `start/2` returns
+      its supervisor and the user's arguments stay the application's
+      (default: `false`)
+
+  On a terminal the packer shows its progress and a summary line; `mix
+  release --quiet` silences both.
 
   For example:
 
@@ -46,9 +55,11 @@ defmodule Wexlo do
 
   @doc """
   Packs `release` (already assembled, so it must come after `:assemble` in
-  `:steps`) and returns it unchanged. Stops the release with the packer's
-  message when packing fails.
+  `:steps`) and returns it unchanged. Checks the `wexlo:` options and finds
+  the packer first; stops the release with a message naming what is wrong,
+  or with the packer's message when packing fails.
   """
+  @spec pack(Mix.Release.t()) :: Mix.Release.t()
   def pack(%Mix.Release{} = release) do
     options = Wexlo.Options.from_release(release)
     packer = Wexlo.Packer.find!(options.packer)
@@ -58,21 +69,35 @@ defmodule Wexlo do
     output = Path.join(output_dir, executable_name(release.name, windows?))
     File.mkdir_p!(output_dir)
 
-    warnings = Wexlo.Packer.run!(packer, pack_args(release.path, output, windows?, options))
-    if warnings != "", do: Mix.shell().info(String.trim_trailing(warnings))
+    quiet? = release.options[:quiet] == true
 
-    unless release.options[:quiet] do
-      Mix.shell().info([:green, "* packed ", :reset, Path.relative_to_cwd(output)])
+    # On the user's terminal the packer draws its own progress (about ten
+    # seconds for a typical release) and summary line.
+    if not quiet? and Mix.shell() == Mix.Shell.IO and Wexlo.Packer.terminal?() do
+      Wexlo.Packer.run_on_terminal!(
+        packer,
+        pack_args(release.path, output, windows?, options, [])
+      )
+    else
+      args = pack_args(release.path, output, windows?, options, ["--quiet"])
+      warnings = Wexlo.Packer.run!(packer, args)
+      if warnings != "", do: Mix.shell().info(String.trim_trailing(warnings))
+
+      unless quiet? do
+        Mix.shell().info([:green, "* packed ", :reset, Path.relative_to_cwd(output)])
+      end
     end
 
     release
   end
 
-  defp pack_args(release_path, output, windows?, options) do
-    ["pack", release_path, "--output", output, "--quiet"] ++
+  defp pack_args(release_path, output, windows?, options, quiet) do
+    ["pack", release_path, "--output", output] ++
+      quiet ++
       if(windows?, do: ["--target", "windows-x86_64"], else: []) ++
       integer_option("--block-size", options.block_size) ++
-      integer_option("--threads", options.threads)
+      integer_option("--threads", options.threads) ++
+      if(options.service, do: ["--service"], else: [])
   end
 
   defp integer_option(_flag, nil), do: []

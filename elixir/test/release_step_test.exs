@@ -32,6 +32,17 @@ defmodule Wexlo.ReleaseStepTest do
     assert inspect_launcher(executable) =~ "--block-size 1048576"
   end
 
+  test "on a terminal the packer shows its progress and summary; service: true reaches it", ctx do
+    {output, status} = FixtureProject.release_on_terminal(ctx.project, [{"FIXTURE_SERVICE", "1"}])
+
+    assert status == 0, output
+    assert output =~ ~r/packed my_app \([0-9.]+ [kMG]B, [0-9]+ files\) -> /
+    refute output =~ "* packed"
+
+    executable = Path.join(ctx.project, "_build/prod/wexlo/my_app")
+    assert inspect_launcher(executable) =~ "\nstart mode: service\n"
+  end
+
   @tag skip: FixtureProject.windows_stub_missing()
   test "packs a release with a Windows runtime into my_app.exe", ctx do
     stand_in_erts = Path.join(ctx.dir, "windows/erts-13.1.5")

@@ -47,6 +47,12 @@ defmodule WexloTest do
       assert packer_args(packer) ==
                ["pack", ctx.release_dir, "--output", Path.join(out, "my_app"), "--quiet"] ++
                  ["--block-size", "4096", "--threads", "3"]
+
+      Wexlo.pack(release(ctx.release_dir, packer: packer, output_dir: out, service: true))
+      assert List.last(packer_args(packer)) == "--service"
+
+      Wexlo.pack(release(ctx.release_dir, packer: packer, output_dir: out, service: false))
+      refute "--service" in packer_args(packer)
     end
 
     test "packs a release with a Windows runtime into NAME.exe for Windows", ctx do
@@ -133,7 +139,7 @@ defmodule WexloTest do
 
   describe "options" do
     test "an unknown key or a wrong value stops the release, naming it", ctx do
-      assert_raise Mix.Error, ~r/unknown option :thread /, fn ->
+      assert_raise Mix.Error, ~r/unknown option :thread; did you mean :threads\?/, fn ->
         Wexlo.pack(release(ctx.release_dir, thread: 2))
       end
 
@@ -143,6 +149,26 @@ defmodule WexloTest do
 
       assert_raise Mix.Error, ~r/"8M" is not a valid block_size/, fn ->
         Wexlo.pack(release(ctx.release_dir, block_size: "8M"))
+      end
+
+      assert_raise Mix.Error, ~r/"yes" is not a valid service \(true or false\)/, fn ->
+        Wexlo.pack(release(ctx.release_dir, service: "yes"))
+      end
+    end
+
+    test "a typo names the option meant; a key like no other names none", ctx do
+      error = assert_raise Mix.Error, fn -> Wexlo.pack(release(ctx.release_dir, blok_size: 1)) end
+      assert error.message =~ "unknown option :blok_size; did you mean :block_size? (known: "
+
+      error = assert_raise Mix.Error, fn -> Wexlo.pack(release(ctx.release_dir, colour: 1)) end
+      assert error.message =~ "unknown option :colour (known: "
+    end
+
+    test "options are checked before the packer is looked for", ctx do
+      System.put_env("WEXLO_PACKER", Path.join(ctx.dir, "nowhere/wexlo"))
+
+      assert_raise Mix.Error, ~r/unknown option :servise; did you mean :service\?/, fn ->
+        Wexlo.pack(release(ctx.release_dir, servise: true))
       end
     end
   end

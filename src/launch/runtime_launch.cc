@@ -33,7 +33,8 @@ ReleasePaths releasePaths(std::string_view installDirectory, const BuildMetadata
 }
 
 std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string_view cookie,
-                                          const std::vector<std::string>& arguments) {
+                                          const std::vector<std::string>& arguments,
+                                          StartMode mode) {
   // "-mode embedded" stays one argument, not "-mode" and "embedded": released
   // launchers have always passed it so, and splitting it would change the
   // code-loading mode every existing release boots in.
@@ -60,6 +61,9 @@ std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string
       paths.configurationFile,
       "-extra",
   };
+  // Elixir's command-line handler would halt a server right after boot and
+  // read the user's arguments as its own options or as a script to run.
+  if (mode == StartMode::Service) argv.erase(argv.begin() + 5, argv.begin() + 8);
   if (arguments.size() > 1) argv.insert(argv.end(), arguments.begin() + 1, arguments.end());
   return argv;
 }
@@ -92,7 +96,7 @@ Result<int> launchRuntime(FileSystem& fs, Console& console, Process& process,
     paths.configurationBase = (*copy)->base;
   }
 
-  const auto argv = runtimeArguments(paths, cookie, arguments);
+  const auto argv = runtimeArguments(paths, cookie, arguments, startModeIn(metadata.options));
 
   environment->set("RELEASE_ROOT", installDirectory);
   environment->set("RELEASE_SYS_CONFIG", paths.configurationBase);

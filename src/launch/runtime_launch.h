@@ -8,6 +8,7 @@
 
 #include "launch/runtime_config.h"
 #include "metadata/build_metadata.h"
+#include "metadata/start_mode.h"
 #include "platform/console.h"
 #include "platform/failure.h"
 #include "platform/file_system.h"
@@ -28,9 +29,11 @@ struct ReleasePaths {
 ReleasePaths releasePaths(std::string_view installDirectory, const BuildMetadata& metadata);
 
 // The 21 fixed arguments that boot the release in embedded mode, ending with
-// "-extra", then the user's arguments (entries 1 onward of `arguments`).
+// "-extra", then the user's arguments (entries 1 onward of `arguments`). A
+// service leaves out "-s elixir start_cli", so 18.
 std::vector<std::string> runtimeArguments(const ReleasePaths& paths, std::string_view cookie,
-                                          const std::vector<std::string>& arguments);
+                                          const std::vector<std::string>& arguments,
+                                          StartMode mode = StartMode::CommandLine);
 
 // Reads the cookie, copies the configuration of a release that configures
 // itself at boot (see runtime_config.h), builds the argument vector and the

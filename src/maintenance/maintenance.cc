@@ -35,20 +35,28 @@ Result<std::string> readConfirmation(Console& console) {
   return fail(Failure::StreamTooLong);
 }
 
-// Waits for a launcher that is unpacking the install, then removes it,
-// unless a runtime runs from it: then it says so and fails with FileBusy.
+// Waits for a launcher that is unpacking the install, then removes it, unless
+// a runtime runs from it: that is told before anything is said to be deleted,
+// and fails with FileBusy.
 Status removeUnlessRunning(FileSystem& fs, Console& console, std::string_view installDirectory) {
+  auto deleting = [&] {
+    say(console, StreamId::Output, {"[i] Deleting directory: ", installDirectory, "\n"});
+  };
   auto exists = fs.checkExists(installDirectory);
-  if (!exists && exists.error() == Failure::FileNotFound) return {};
+  if (!exists && exists.error() == Failure::FileNotFound) {
+    deleting();
+    return {};
+  }
   auto locks = lockForRemoval(fs, installDirectory, UnpackingRun::WaitForIt);
   if (!locks) return fail(locks.error());
-  std::optional<bool> removed;
+  bool removed = false;
   if (*locks) {
+    deleting();
     auto done = removeInstall(fs, installDirectory, std::move(**locks));
     if (!done) return fail(done.error());
     removed = *done;
   }
-  if (removed.value_or(false)) return {};
+  if (removed) return {};
   say(console, StreamId::Error,
       {"[!] The application is running from this install; close it, then uninstall again.\n"});
   return fail(Failure::FileBusy);
@@ -67,7 +75,6 @@ Result<int> uninstall(FileSystem& fs, Console& console, std::string_view install
 
   bool yes = !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
   if (yes) {
-    say(console, StreamId::Output, {"[i] Deleting directory: ", installDirectory, "\n"});
     if (auto deleted = removeUnlessRunning(fs, console, installDirectory); !deleted) {
       return fail(deleted.error());
     }

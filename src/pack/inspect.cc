@@ -8,6 +8,7 @@
 #include "format/payload_decoder.h"
 #include "format/stub_marker.h"
 #include "metadata/build_metadata.h"
+#include "metadata/start_mode.h"
 #include "pack/files.h"
 #include "pack/stub.h"
 #include "pack/xz_encoder.h"
@@ -129,6 +130,9 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   if (marker) out << "toolchain: " << marker->toolchain << '\n';
   out << "app name: " << build->appName << '\n';
   out << "metadata: " << build->metadataText << '\n';
+  if (auto metadata = decodeBuildMetadata(build->metadataText)) {
+    out << "start mode: " << startModeName(startModeIn(metadata->options)) << '\n';
+  }
   out << "compressed length: " << build->payload.size() << '\n';
   out << "decompressed length: " << build->decompressedLength << '\n';
   if (stream) {

@@ -60,9 +60,10 @@ int main(int argc, char** argv) {
   std::optional<std::string> target, stub, appName, appVersion, ertsVersion;
   std::optional<std::uint64_t> blockSize, decompressedLength;
   std::optional<std::uint32_t> threads;
-  bool quiet = false;
+  bool quiet = false, service = false;
   pack->add_option("RELEASE_DIR", releaseDirectory, "The assembled release directory");
-  pack->add_option("-o,--output", output, "The launcher to write")->required();
+  // Checked below rather than by CLI11, so a missing -o gets the packer's own line and status.
+  pack->add_option("-o,--output", output, "The launcher to write (required)");
   pack->add_option("--target", target, wexlo::targetNames());
   pack->add_option("--stub", stub, "The launcher stub (default: installed beside wexlo)");
   pack->add_option("--app-name", appName, "Overrides the release's name");
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
       ->check(kUnsigned)
       ->check(CLI::Range(std::uint32_t{0}, wexlo::kMaxXzThreads));
   pack->add_flag("--quiet", quiet, "No progress output");
+  pack->add_flag("--service", service,
+                 "Boot without Elixir's command-line handler, for a release that keeps running");
   pack->add_option("--metadata", metadataFile, "Raw mode: the metadata text to embed");
   pack->add_option("--payload", payloadFile, "Raw mode: the xz payload to embed");
   pack->add_option("--decompressed-length", decompressedLength, "Raw mode: the archive's length")
@@ -87,7 +90,13 @@ int main(int argc, char** argv) {
   inspect->add_flag("--list", inspectOptions.list, "List the archive entries");
   inspect->add_flag("--verify", inspectOptions.verify, "Decode and check everything");
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help and version are CLI11's to print; a usage error is one of ours.
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
+    return reportError({std::string(error.what()) + " (see wexlo --help)"});
+  }
 
   if (inspect->parsed()) {
     inspectOptions.launcher = launcher;
@@ -96,6 +105,7 @@ int main(int argc, char** argv) {
     return inspected ? 0 : reportError(inspected.error());
   }
 
+  if (output.empty()) return reportError({"give the executable to write: -o FILE"});
   const wexlo::StubChoice stubChoice{target, stub, stubDirectories};
   const bool raw = !metadataFile.empty() || !payloadFile.empty() || decompressedLength;
   if (raw) {
@@ -108,7 +118,7 @@ int main(int argc, char** argv) {
       return reportError({"raw mode needs all of --metadata, --payload and --decompressed-length"});
     }
     auto packed = wexlo::packRaw(
-        {metadataFile, payloadFile, *decompressedLength, appName, output, stubChoice});
+        {metadataFile, payloadFile, *decompressedLength, appName, output, stubChoice, service});
     return packed ? 0 : reportError(packed.error());
   }
   if (releaseDirectory.empty()) {
@@ -124,6 +134,7 @@ int main(int argc, char** argv) {
       .overrides = {appName, appVersion, ertsVersion},
       .blockSize = blockSize.value_or(0),
       .threads = threads.value_or(0),
+      .service = service,
       .progress = {},
       .warning =
           [&](std::string_view message) {

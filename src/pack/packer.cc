@@ -3,6 +3,7 @@
 #include "format/footer.h"
 #include "metadata/build_metadata.h"
 #include "metadata/payload_digest.h"
+#include "metadata/start_mode.h"
 #include "pack/build_names.h"
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
@@ -23,13 +24,15 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
 
 // The metadata's "options": the settings that shape the launcher, in a fixed
 // form free of paths and thread counts so equal inputs give equal bytes. The
-// payload's digest ends it: a release rebuilt under the same version then
-// gets a different record, which tells launchers to unpack it afresh.
+// service mode comes before the names and versions the user may override,
+// which could hold its word. The payload's digest ends it: a release rebuilt under the same version
+// then gets a different record, which tells launchers to unpack it afresh.
 std::string renderPackOptions(const PackOptions& options, std::string_view target,
                               std::span<const std::uint8_t> payload) {
   const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
   std::string text =
       "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
+  if (options.service) text += " " + std::string(kServiceOption);
   if (options.overrides.appName) text += " --app-name " + *options.overrides.appName;
   if (options.overrides.appVersion) text += " --app-version " + *options.overrides.appVersion;
   if (options.overrides.ertsVersion) text += " --erts-version " + *options.overrides.ertsVersion;
@@ -132,6 +135,12 @@ PackResult<void> packRaw(const RawPackOptions& options) {
   } else {
     return packError("metadata file does not parse (" + std::string(failureName(decoded.error())) +
                      "); give --app-name");
+  }
+  // Raw mode never rewrites the record, so the mode must already be in it.
+  if (options.service && (!decoded || startModeIn(decoded->options) != StartMode::Service)) {
+    return packError(
+        "--service in raw mode needs a metadata file whose \"options\" record it "
+        "(the word --service before any --app-name, --app-version or --erts-version)");
   }
   if (appName.empty()) return packError("no application name; give --app-name");
   if (auto checked = checkDirectoryName("application name", appName); !checked) return checked;

@@ -28,6 +28,7 @@ struct PackOptions {
   ReleaseOverrides overrides;
   std::uint64_t blockSize = 0;  // 0: the encoder's default
   std::uint32_t threads = 0;    // 0: one per core; never changes the output
+  bool service = false;         // boot without Elixir's command-line handler
   PackProgress progress;
   PackWarning warning;
 };
@@ -48,6 +49,7 @@ struct RawPackOptions {
   std::optional<std::string> appName;  // default: the metadata's "app_name"
   std::filesystem::path output;
   StubChoice stub;
+  bool service = false;  // the metadata must then record the service mode
 };
 
 // Embeds the given bytes unchanged; neither needs to be valid.

@@ -8,13 +8,14 @@
 
 namespace wexlo::testing {
 
+enum class Boot { CommandLine, Service };
+
 // For an install at `install` whose paths are joined with `separator`; a
-// backslash means Windows, whose runtime is erl.exe.
-inline std::vector<std::string> expectedRuntimeArguments(std::string_view install,
-                                                         std::string_view ertsVersion,
-                                                         std::string_view appVersion,
-                                                         std::string_view cookie,
-                                                         char separator = '/') {
+// backslash means Windows, whose runtime is erl.exe. 21 arguments, or 18 for
+// a service, which has no start function.
+inline std::vector<std::string> expectedRuntimeArguments(
+    std::string_view install, std::string_view ertsVersion, std::string_view appVersion,
+    std::string_view cookie, char separator = '/', Boot boot = Boot::CommandLine) {
   auto join = [&](std::initializer_list<std::string_view> pieces) {
     std::string path(install);
     for (std::string_view piece : pieces) (path += separator) += piece;
@@ -22,27 +23,14 @@ inline std::vector<std::string> expectedRuntimeArguments(std::string_view instal
   };
   const std::string release = join({"releases", appVersion});
   const std::string runtime = separator == '\\' ? "erl.exe" : "erl";
-  return {join({"erts-" + std::string(ertsVersion), "bin", runtime}),
-          "-elixir",
-          "ansi_enabled",
-          "true",
-          "-noshell",
-          "-s",
-          "elixir",
-          "start_cli",
-          "-mode embedded",
-          "-setcookie",
-          std::string(cookie),
-          "-boot",
-          release + separator + "start",
-          "-boot_var",
-          "RELEASE_LIB",
-          join({"lib"}),
-          "-args_file",
-          release + separator + "vm.args",
-          "-config",
-          release + separator + "sys.config",
-          "-extra"};
+  std::vector<std::string> argv = {join({"erts-" + std::string(ertsVersion), "bin", runtime}),
+                                   "-elixir", "ansi_enabled", "true", "-noshell"};
+  if (boot == Boot::CommandLine) argv.insert(argv.end(), {"-s", "elixir", "start_cli"});
+  argv.insert(argv.end(), {"-mode embedded", "-setcookie", std::string(cookie), "-boot",
+                           release + separator + "start", "-boot_var", "RELEASE_LIB", join({"lib"}),
+                           "-args_file", release + separator + "vm.args", "-config",
+                           release + separator + "sys.config", "-extra"});
+  return argv;
 }
 
 }  // namespace wexlo::testing

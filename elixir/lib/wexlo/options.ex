@@ -1,21 +1,21 @@
 defmodule Wexlo.Options do
-  @moduledoc """
-  Reads the `wexlo:` key of a release's configuration.
-
-  Unknown keys and values of the wrong kind stop the release here, with the
-  key named, rather than as an obscure error from the packer later.
-  """
+  @moduledoc false
+  # Reads the `wexlo:` key of a release's configuration. Unknown keys and
+  # values of the wrong kind stop the release here, with the key named (and
+  # the known key it most resembles), rather than as an obscure error from the
+  # packer later.
 
   @type t :: %{
           output_dir: Path.t() | nil,
           packer: String.t() | nil,
           block_size: pos_integer() | nil,
-          threads: non_neg_integer() | nil
+          threads: non_neg_integer() | nil,
+          service: boolean() | nil
         }
 
-  @keys [:output_dir, :packer, :block_size, :threads]
+  @keys [:output_dir, :packer, :block_size, :threads, :service]
 
-  @doc "The packing options of `release`, every key present (`nil` when not set)."
+  # The packing options of `release`, every key present (`nil` when not set).
   def from_release(%Mix.Release{options: options}) do
     given = Keyword.get(options, :wexlo, [])
 
@@ -32,6 +32,7 @@ defmodule Wexlo.Options do
   defp check({key, value}) when key in [:output_dir, :packer] and is_binary(value), do: :ok
   defp check({:block_size, value}) when is_integer(value) and value > 0, do: :ok
   defp check({:threads, value}) when is_integer(value) and value >= 0, do: :ok
+  defp check({:service, value}) when is_boolean(value), do: :ok
 
   defp check({key, value}) when key in @keys do
     Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
@@ -39,11 +40,22 @@ defmodule Wexlo.Options do
 
   defp check({key, _value}) do
     Mix.raise(
-      "wexlo: unknown option #{inspect(key)} (known: #{Enum.map_join(@keys, ", ", &inspect/1)})"
+      "wexlo: unknown option #{inspect(key)}#{suggestion(key)} " <>
+        "(known: #{Enum.map_join(@keys, ", ", &inspect/1)})"
     )
+  end
+
+  defp suggestion(key) do
+    {distance, known} =
+      @keys
+      |> Enum.map(&{String.jaro_distance(to_string(key), Atom.to_string(&1)), &1})
+      |> Enum.max()
+
+    if distance >= 0.8, do: "; did you mean #{inspect(known)}?", else: ""
   end
 
   defp expected(key) when key in [:output_dir, :packer], do: "a path, as a string"
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
+  defp expected(:service), do: "true or false"
 end

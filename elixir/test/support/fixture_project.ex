@@ -20,6 +20,15 @@ defmodule Wexlo.FixtureProject do
     )
   end
 
+  @doc "The same on a terminal: `mix release` run by script(1) on a pseudo-terminal."
+  def release_on_terminal(project, env \\ []) do
+    System.cmd("script", ["-qec", "mix release --overwrite", "/dev/null"],
+      cd: project,
+      env: [{"WEXLO_PACKAGE_DIR", @package} | release_env()] ++ env,
+      stderr_to_stdout: true
+    )
+  end
+
   # The test run's own Mix settings must not reach the fixture's build.
   defp release_env do
     [

@@ -1,0 +1,1 @@
+[inputs: ["{mix,.formatter}.exs", "{config,lib}/**/*.{ex,exs}"]]

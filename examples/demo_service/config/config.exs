@@ -1,0 +1,4 @@
+import Config
+
+# Keep the console quiet: the service's output is compared byte for byte.
+config :logger, level: :warning
