@@ -17,6 +17,13 @@ bool isOlder(const InstallRecord& entry, const InstallRecord& reference) {
   return comparePrecedence(entry.version, reference.version) == std::strong_ordering::less;
 }
 
+// A directory without its marker whose install lock is held is not broken:
+// a launcher is making it.
+bool beingUnpacked(FileSystem& fs, std::string_view directory) {
+  auto locked = fs.isLockedExclusively(joinPath({directory, kInstallLockName}));
+  return locked && *locked;
+}
+
 }  // namespace
 
 Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog& log,
@@ -25,13 +32,17 @@ Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog&
 
   auto file = fs.openForReading(metadataPath);
   if (!file) {
+    if (file.error() == Failure::FileNotFound && beingUnpacked(fs, directory)) return std::nullopt;
     log.logError({"Failed to load the metadata file: ", metadataPath});
     return std::nullopt;
   }
-  auto text = (*file)->readAll(kMetadataFileLimit);
-  if (!text) return fail(text.error());
+  // Every run of every application in the base directory reads each record:
+  // one far larger than any real record is not read whole.
+  auto text = (*file)->readAll(kMaxMetadataRecordBytes + 1);
+  if (!text && text.error() != Failure::StreamTooLong) return fail(text.error());
 
-  auto metadata = parseBuildMetadata(*text, log);
+  auto metadata = text ? parseBuildMetadata(*text, log) : std::nullopt;
+  if (!text) log.logError({"Error when parsing metadata: ", failureName(text.error())});
   if (!metadata) {
     log.logError({"Failed to parse metadata file: ", metadataPath});
     return std::nullopt;

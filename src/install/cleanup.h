@@ -23,13 +23,11 @@ struct InstallRecord {
   SemanticVersion version;
 };
 
-// Metadata files this large or larger are refused with StreamTooLong.
-inline constexpr std::size_t kMetadataFileLimit = 1'000'000'000;
-
 // Reads `directory`'s "_metadata.json". A file that cannot be opened, does not
-// parse, or holds an invalid "app_version" gets its error log line and yields
-// nothing; a file that opens but cannot be read fails (ReadFailed,
-// StreamTooLong, OutOfMemory).
+// parse (a file larger than any record included), or holds an invalid
+// "app_version" gets its error log line and yields nothing; so does a
+// missing one, silently, while a launcher is unpacking the install. A file
+// that opens but cannot be read fails (ReadFailed, OutOfMemory).
 Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog& log,
                                                        std::string_view directory);
 
