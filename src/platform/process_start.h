@@ -5,9 +5,22 @@
 #include <signal.h>
 #endif
 
+#include <cstddef>
+#include <optional>
+
 #include "platform/failure.h"
 
 namespace wexlo {
+
+// The longest path, in UTF-16 units, by which a program can be started.
+// Windows starts none by a path of MAX_PATH or more: neither the short nor
+// the extended form gets past that limit everywhere (Wine turns both back
+// into the long path). Elsewhere any path the file system takes will do.
+#ifdef _WIN32
+inline constexpr std::optional<std::size_t> kLongestProgramPath = 259;
+#else
+inline constexpr std::optional<std::size_t> kLongestProgramPath = std::nullopt;
+#endif
 
 // Opens the null device on each of the three standard streams that is
 // closed, before anything else is opened: a file the launcher opens later
