@@ -165,6 +165,36 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
                          stubPath().string()});
   EXPECT_NE(raw.err.find("'1.0' is not a semantic version"), std::string::npos) << raw.err;
   EXPECT_FALSE(fs::exists(dir_ / "out"));
+
+  // Raw mode's inputs, a record larger than any launcher may carry, and the
+  // packer itself (a copy, so a fault cannot destroy the build's own).
+  writeFile(dir_ / "meta", metadataText("demo_app", "0.1.3", "17.1"));
+  writeFile(dir_ / "huge", std::string(64 * 1024 + 1, ' '));
+  fs::copy_file(packerPath(), dir_ / "wexlo");
+  const std::string packer = readFile(dir_ / "wexlo");
+  const std::string meta = readFile(dir_ / "meta"), payload = readFile(dir_ / "payload");
+  struct RawCase {
+    fs::path packer, metadata, output;
+    std::string expected;
+  };
+  for (const auto& c : std::vector<RawCase>{
+           {packerPath(), dir_ / "meta", dir_ / "payload", "is the payload file"},
+           {packerPath(), dir_ / "meta", dir_ / "meta", "is the metadata file"},
+           {packerPath(), dir_ / "huge", dir_ / "out",
+            "holds 65537 bytes; a record may hold at most 65536"},
+           {dir_ / "wexlo", dir_ / "meta", dir_ / "wexlo", "is the packer itself"},
+       }) {
+    auto refused = runProcess({c.packer.string(), "pack", "--metadata", c.metadata.string(),
+                               "--payload", (dir_ / "payload").string(), "--decompressed-length",
+                               std::to_string(archive.size()), "--app-name", "demo_app", "-o",
+                               c.output.string(), "--stub", stubPath().string()});
+    EXPECT_EQ(refused.status, 1) << c.expected;
+    EXPECT_NE(refused.err.find(c.expected), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(readFile(dir_ / "meta"), meta);
+  EXPECT_EQ(readFile(dir_ / "payload"), payload);
+  EXPECT_EQ(readFile(dir_ / "wexlo"), packer);
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
 }
 
 // Whether process `pid` has a file below `directory` open.
