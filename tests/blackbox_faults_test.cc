@@ -325,6 +325,8 @@ TEST_F(FaultTest, ClosedStandardStreamsReachTheRuntimeEmptyAndTakeNoFile) {
 TEST_F(FaultTest, AReadOnlyOrAnotherUsersInstallRuns) {
   const Build build = pack("0.1.3");
   ASSERT_EQ(run(build).status, 0);
+  // An older version beside it, which this user may not remove.
+  ASSERT_EQ(run(pack("0.1.2", 20)).status, 0);
   const fs::path runLock = install("0.1.3") / ".wexlo-run.lock";
   // Everything on the way must be reachable by another user.
   for (fs::path p = dir_.path(); p != p.root_path(); p = p.parent_path()) {
@@ -361,6 +363,7 @@ TEST_F(FaultTest, AReadOnlyOrAnotherUsersInstallRuns) {
   fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::remove);
   expectRan(runAs(otherUser), "without its run lock");
   EXPECT_FALSE(fs::exists(runLock));
+  EXPECT_TRUE(fs::exists(install("0.1.2") / "_metadata.json"));
 
   // A read-only file system, where the machine lets a test mount one.
   ASSERT_EQ(runProcess({"/bin/chmod", "-R", "u+w", (dir_ / "root").string()}).status, 0);
@@ -375,6 +378,7 @@ TEST_F(FaultTest, AReadOnlyOrAnotherUsersInstallRuns) {
     expectRan(result, withLock ? "read-only, with its run lock" : "read-only, without it");
     fs::remove(runLock);
   }
+  EXPECT_TRUE(fs::exists(install("0.1.2") / "_metadata.json"));
 }
 
 TEST_F(FaultTest, AnInstallBeingUnpackedIsNotReportedAsBroken) {

@@ -169,11 +169,11 @@ TEST_F(Cleanup, ADeletionFailureEndsTheCleanup) {
   install("b", "0.1.1");
   install("c", "0.1.2");
   install("current", "1.0.0");
-  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b.wexlo-removing"),
-            Failure::AccessDenied);
+  // (One refused for want of permission leaves b whole: it is passed by, below.)
+  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b.wexlo-removing"), Failure::InputOutput);
   auto result = run("current");
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), Failure::AccessDenied);
+  EXPECT_EQ(result.error(), Failure::InputOutput);
   EXPECT_EQ(remaining(), (Names{"b", "c", "current"}));
   EXPECT_EQ(console.err, "[l] Uninstalled older version (v0.1.0)\n");
   EXPECT_FALSE(wasRead("c"));
@@ -236,6 +236,21 @@ TEST_F(Cleanup, AnOlderInstallIsMovedAsideOnlyWhileBothItsLocksAreHeld) {
                   {testing::FakeFileSystem::normalize(dir("old/.wexlo-run.lock")), "exclusive"}}));
   }
   EXPECT_TRUE(fs.heldLocks().empty());
+}
+
+TEST_F(Cleanup, InstallsThisUserMayNotRemoveStayWhole) {
+  install("a_locked", "0.1.0");
+  install("b_renamed", "0.1.1");
+  install("current", "1.0.0");
+  fs.failOn(testing::FakeFileSystem::Op::Lock, dir("a_locked/.wexlo-install.lock"),
+            Failure::ReadOnlyFileSystem);
+  fs.failOn(testing::FakeFileSystem::Op::Rename, dir("b_renamed"), Failure::AccessDenied);
+  ASSERT_TRUE(run("current"));
+  EXPECT_EQ(remaining(), (Names{"a_locked", "b_renamed", "current"}));
+  EXPECT_EQ(console.err, "");
+  // Other failures still end the cleanup.
+  fs.failOn(testing::FakeFileSystem::Op::Rename, dir("b_renamed"), Failure::InputOutput);
+  EXPECT_EQ(run("current").error(), Failure::InputOutput);
 }
 
 TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {

@@ -13,6 +13,10 @@ bool sameApplication(const InstallRecord& a, const InstallRecord& b) {
   return !a.metadata.appName.empty() && a.metadata.appName == b.metadata.appName;
 }
 
+bool mayNotChange(Failure failure) {
+  return failure == Failure::AccessDenied || failure == Failure::ReadOnlyFileSystem;
+}
+
 bool isOlder(const InstallRecord& entry, const InstallRecord& reference) {
   return comparePrecedence(entry.version, reference.version) == std::strong_ordering::less;
 }
@@ -85,9 +89,13 @@ Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
     // An install that a runtime runs from, or that a launcher is unpacking,
     // is passed by; a later run removes it once it is free.
     auto locks = lockForRemoval(fs, path, UnpackingRun::PassBy);
+    if (!locks && mayNotChange(locks.error())) continue;
     if (!locks) return fail(locks.error());
     if (!*locks) continue;
     auto removed = removeInstall(fs, path, std::move(**locks));
+    // An install this user may not remove (another user's, or on a
+    // read-only file system) stays for one who may, as long as it is whole.
+    if (!removed && mayNotChange(removed.error()) && fs.checkExists(path)) continue;
     if (!removed) return fail(removed.error());
     if (!*removed) continue;
     // The line is a courtesy; failing to show it does not undo the removal.
