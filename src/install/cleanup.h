@@ -36,10 +36,9 @@ Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog&
 // except installs in use (a runtime runs from one, or a launcher is
 // unpacking it) and installs this user may not remove (another user's, or
 // on a read-only file system), which are passed by silently. Links are
-// never followed, and
-// without a readable record for the current install nothing is deleted. A
-// failure to list or to delete ends the cleanup. Leftovers of interrupted
-// removals are deleted quietly.
+// never followed, and without a readable record for the current install
+// nothing is deleted. A failure to list or to delete ends the cleanup.
+// Leftovers of interrupted removals are deleted quietly.
 Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
                            std::string_view baseDirectory,
                            std::string_view currentInstallDirectory);

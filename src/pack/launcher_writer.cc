@@ -14,7 +14,6 @@
 #include <string>
 
 #include "format/footer.h"
-#include "metadata/build_metadata.h"
 
 namespace wexlo {
 
@@ -157,9 +156,6 @@ PackResult<void> writeLauncher(const std::filesystem::path& output, const Launch
   constexpr auto kMaxLength = std::numeric_limits<std::uint32_t>::max();
   if (parts.metadataText.size() > kMaxLength || parts.appName.size() > kMaxLength) {
     return packError("metadata or application name too long");
-  }
-  if (parts.metadataText.size() > kMaxMetadataRecordBytes) {
-    return packError("metadata record too long");
   }
   const Footer footer{
       .payloadOffset = parts.stub.size(),

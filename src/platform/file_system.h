@@ -67,10 +67,9 @@ class FileSystem {
 
   // Creates the directory and every missing ancestor. An existing directory is
   // fine; a non-directory in the way fails with NotDir (or PathAlreadyExists).
+  // Here and in makeDirectory, new directories are writable by their owner
+  // alone (0755 at most, on platforms with Unix permissions).
   virtual Status makePath(std::string_view path) = 0;
-
-  // Directories are made writable by their owner alone (0755 at most, on
-  // platforms with Unix permissions).
 
   // Creates one directory: PathAlreadyExists when a directory or file of that
   // name exists, FileNotFound when the parent is missing. A link in its place

@@ -337,7 +337,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   Result<bool> isLockedExclusively(std::string_view path) override {
-    FileDescriptor fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    FileDescriptor fd(
+        ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.get() < 0) {
       if (errno == ENOENT || errno == ELOOP) return false;
       return fromErrno();
@@ -366,8 +367,9 @@ class PosixFileSystem : public FileSystem {
                                                     int flags) {
     const std::string p(path);
     // Read-only: flock() needs no more, so installs on a read-only file
-    // system or owned by another user can be locked too.
-    constexpr int kFlags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+    // system or owned by another user can be locked too. O_NONBLOCK: a FIFO
+    // planted at the name must not hold the open up.
+    constexpr int kFlags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     int fd = ::open(p.c_str(), kFlags, 0644);
     // A link planted at the lock's name is removed, never followed.
     if (fd < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0) fd = ::open(p.c_str(), kFlags, 0644);
