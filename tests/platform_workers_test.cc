@@ -18,14 +18,5 @@ TEST(OrderedItems, KeepsTheFirstFailureInOrderWhateverOrderTheyFailIn) {
   EXPECT_FALSE(items.take());
 }
 
-TEST(OrderedItems, WithoutFailuresHandsOutEveryItemOnce) {
-  OrderedItems<std::string> items(3);
-  EXPECT_EQ(items.take(), 0u);
-  EXPECT_EQ(items.take(), 1u);
-  EXPECT_EQ(items.take(), 2u);
-  EXPECT_FALSE(items.take());
-  EXPECT_FALSE(items.firstFailure());
-}
-
 }  // namespace
 }  // namespace wexlo
