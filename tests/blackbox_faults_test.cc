@@ -3,8 +3,10 @@
 // runs, hostile names and planted links. The rule throughout: an install is
 // never left broken, a running runtime keeps its files, and nothing is
 // written outside the install directory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "support/fake_erl_record.h"
 #include "support/launcher_kit.h"
 #include "support/synthetic_release.h"
 
@@ -116,13 +119,16 @@ TEST_F(FaultTest, AFirstRunKilledAnywhereIsCompletedByTheNextRun) {
 
 TEST_F(FaultTest, AFullDiskOrAFailedMarkerWriteLeavesNoMarkerAndARunWithSpaceCompletes) {
   const Build build = pack("0.1.3");
-  // The file size limit stands in for a disk that fills half-way.
-  auto limited = runProcess(
-      {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\"", build.launcher.string()},
-      {environment(), std::nullopt, dir_.path()});
-  EXPECT_EQ(limited.status, 1);
-  EXPECT_EQ(limited.err, "error: FileTooBig\n");
-  EXPECT_FALSE(fs::exists(install("0.1.3") / "_metadata.json"));
+  // The file size limit stands in for a disk that fills half-way. Its
+  // signal, ignored or not, never ends the launcher without a word.
+  for (std::string trap : {"trap '' XFSZ; ", ""}) {
+    auto limited =
+        runProcess({"/bin/sh", "-c", trap + "ulimit -f 16; exec \"$0\"", build.launcher.string()},
+                   {environment(), std::nullopt, dir_.path()});
+    EXPECT_EQ(limited.status, 1) << trap;
+    EXPECT_EQ(limited.err, "error: FileTooBig\n");
+    EXPECT_FALSE(fs::exists(install("0.1.3") / "_metadata.json"));
+  }
 
   // Something in the way of the marker's temporary file.
   fs::create_directories(install("0.1.3") / "_metadata.json.partial");
@@ -269,13 +275,184 @@ TEST_F(FaultTest, LinksPlantedInAnInstallAreReplacedAndNothingIsWrittenThroughTh
   fs::create_directory_symlink(dir_ / "elsewhere", install("0.1.3") / "lib");
   fs::create_directories(install("0.1.3") / "bin");
   fs::create_symlink(dir_ / "elsewhere/loop", install("0.1.3") / "bin/demo_app");
+  // Links at the lock files' names, to a missing file and to a loop.
+  fs::create_symlink(dir_ / "elsewhere/lock", install("0.1.3") / ".wexlo-install.lock");
+  fs::create_symlink(".wexlo-run.lock", install("0.1.3") / ".wexlo-run.lock");
   for (int i = 0; i < 2; ++i) {
     auto result = run(build);
     EXPECT_EQ(result.status, 0) << result.err;
+    // Planted again once the install is complete.
+    fs::remove(install("0.1.3") / ".wexlo-run.lock");
+    fs::create_symlink(dir_ / "elsewhere/lock", install("0.1.3") / ".wexlo-run.lock");
   }
+  EXPECT_EQ(run(build).status, 0);
   EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
   EXPECT_FALSE(fs::is_symlink(install("0.1.3") / "lib"));
+  for (auto lock : {".wexlo-install.lock", ".wexlo-run.lock"}) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(install("0.1.3") / lock))) << lock;
+  }
   expectCompleteInstall(build, "0.1.3");
+}
+
+TEST_F(FaultTest, ClosedStandardStreamsReachTheRuntimeEmptyAndTakeNoFile) {
+  const Build build = pack("0.1.3");
+  ASSERT_EQ(run(build).status, 0);
+  const fs::path runLock = install("0.1.3") / ".wexlo-run.lock";
+  const fs::path record = dir_ / "record";
+  auto runWith = [&](const std::string& redirection) {
+    fs::remove(record);
+    writeFile(runLock, "stale\n");
+    return runProcess(
+        {"/bin/sh", "-c", "exec \"$0\" Ada " + redirection, build.launcher.string()},
+        {environment({"WEXLO_FAKE_ERL_RECORD=" + record.string(), "WEXLO_FAKE_ERL_READ_STDIN=1",
+                      "WEXLO_FAKE_ERL_STDOUT=Hello", "WEXLO_FAKE_ERL_STDERR=oops"}),
+         std::nullopt, dir_.path()});
+  };
+  for (std::string redirection : {">&-", "2>&-", "<&-", "<&- >&- 2>&-"}) {
+    auto result = runWith(redirection);
+    EXPECT_EQ(result.status, 0) << redirection << ": " << result.err;
+    // The runtime read an empty input and wrote nowhere.
+    auto seen = readFakeErlRecord(record);
+    ASSERT_TRUE(seen) << redirection << ": " << seen.error();
+    EXPECT_EQ(seen->standardInput, "") << redirection;
+    EXPECT_EQ(seen->args.back(), "Ada");
+    EXPECT_EQ(readFile(runLock), "stale\n") << redirection;
+  }
+  // The open streams are the runtime's as before.
+  auto open = runWith("");
+  EXPECT_TRUE(open.out.ends_with("Hello")) << open.out;
+  EXPECT_EQ(open.err, "oops");
+}
+
+TEST_F(FaultTest, AReadOnlyOrAnotherUsersInstallRuns) {
+  const Build build = pack("0.1.3");
+  ASSERT_EQ(run(build).status, 0);
+  // An older version beside it, which this user may not remove.
+  ASSERT_EQ(run(pack("0.1.2", 20)).status, 0);
+  const fs::path runLock = install("0.1.3") / ".wexlo-run.lock";
+  // Everything on the way must be reachable by another user.
+  for (fs::path p = dir_.path(); p != p.root_path(); p = p.parent_path()) {
+    fs::permissions(p, fs::perms::others_exec | fs::perms::others_read, fs::perm_options::add);
+  }
+  fs::create_directory(dir_ / "records");
+  fs::permissions(dir_ / "records", fs::perms::all);
+  const fs::path record = dir_ / "records/record";
+  auto runAs = [&](std::vector<std::string> prefix) {
+    fs::remove(record);
+    prefix.push_back(build.launcher.string());
+    prefix.push_back("ro");
+    return runProcess(prefix, {environment({"WEXLO_FAKE_ERL_RECORD=" + record.string()}),
+                               std::nullopt, dir_.path()});
+  };
+  auto expectRan = [&](const ProcessResult& result, const std::string& how) {
+    EXPECT_EQ(result.status, 0) << how << ": " << result.err;
+    EXPECT_EQ(result.err, "") << how;
+    auto seen = readFakeErlRecord(record);
+    ASSERT_TRUE(seen) << how << ": " << seen.error();
+    EXPECT_EQ(seen->args.back(), "ro");
+  };
+  // Another user: root bypasses permissions, so an unprivileged one runs it.
+  std::vector<std::string> otherUser;
+  if (::geteuid() == 0) {
+    otherUser = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  fs::permissions(dir_ / "root", fs::perms::others_write | fs::perms::group_write,
+                  fs::perm_options::remove);
+  ASSERT_EQ(runProcess({"/bin/chmod", "-R", "a-w", (dir_ / "root").string()}).status, 0);
+  expectRan(runAs(otherUser), "with its run lock");
+  fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::add);
+  fs::remove(runLock);
+  fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::remove);
+  expectRan(runAs(otherUser), "without its run lock");
+  EXPECT_FALSE(fs::exists(runLock));
+  EXPECT_TRUE(fs::exists(install("0.1.2") / "_metadata.json"));
+
+  // A read-only file system, where the machine lets a test mount one.
+  ASSERT_EQ(runProcess({"/bin/chmod", "-R", "u+w", (dir_ / "root").string()}).status, 0);
+  const std::string root = (dir_ / "root").string();
+  if (runProcess({"/usr/bin/unshare", "-m", "/bin/true"}).status != 0) return;
+  for (bool withLock : {true, false}) {
+    if (withLock) writeFile(runLock, "");
+    auto result = runAs({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                         "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" && "
+                         "exec \"$@\"",
+                         root});
+    expectRan(result, withLock ? "read-only, with its run lock" : "read-only, without it");
+    fs::remove(runLock);
+  }
+  EXPECT_TRUE(fs::exists(install("0.1.2") / "_metadata.json"));
+}
+
+TEST_F(FaultTest, AnInstallBeingUnpackedIsNotReportedAsBroken) {
+  const Build build = pack("0.1.3");
+  const fs::path other = dir_ / "root/.wexlo/other_erts-17.1_1.0.0";
+  writeFile(other / "lib/half", "");
+  // Another launcher unpacking it holds its install lock.
+  const int fd = ::open((other / ".wexlo-install.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  auto during = run(build);
+  EXPECT_EQ(during.status, 0);
+  EXPECT_EQ(during.err, "");
+  ::close(fd);
+  auto after = run(build);
+  EXPECT_EQ(after.err, "error: Failed to load the metadata file: " +
+                           (other / "_metadata.json").string() + "\n");
+}
+
+TEST_F(FaultTest, ConfigurationCopiesOfOtherAppsAndOtherUsersStay) {
+  Build build{syntheticRelease("rc", "1.0.0", "17.1", 20), {}};
+  for (auto& file : build.files) {
+    if (file.path.ends_with("sys.config")) file.content = "%% RUNTIME_CONFIG=true\n[].";
+  }
+  build.launcher = packFiles(dir_ / "rc", metadataText("rc", "1.0.0", "17.1"), build.files);
+  const fs::path tmp = dir_ / "shared-tmp";
+  const std::string old = "-1600000000-0123456789abcdef.runtime.config";
+  for (std::string name : {"rc-app-1.0.0", "rc-0.9.0", "rc-1.0.0"})
+    writeFile(tmp / (name + old), "");
+  // Another user's copy, where the test may give one away.
+  const bool othersCopy = ::chown((tmp / ("rc-1.0.0" + old)).c_str(), 65534, 65534) == 0;
+  auto result =
+      runProcess({build.launcher.string()},
+                 {{"RC_INSTALL_DIR=" + (dir_ / "root").string(), "RELEASE_TMP=" + tmp.string()},
+                  std::nullopt,
+                  dir_.path()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(fs::exists(tmp / ("rc-app-1.0.0" + old)));
+  EXPECT_FALSE(fs::exists(tmp / ("rc-0.9.0" + old)));
+  EXPECT_EQ(fs::exists(tmp / ("rc-1.0.0" + old)), othersCopy);
+}
+
+TEST_F(FaultTest, DirectoriesAreWritableByTheOwnerAloneWhateverTheUmask) {
+  const Build build = pack("0.1.3", 20);
+  auto result = runProcess({"/bin/sh", "-c", "umask 000; exec \"$0\"", build.launcher.string()},
+                           {environment(), std::nullopt, dir_.path()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::size_t directories = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir_ / "root")) {
+    const auto perms = fs::symlink_status(entry.path()).permissions();
+    if (entry.is_directory()) {
+      ++directories;
+      EXPECT_EQ(perms, static_cast<fs::perms>(0755)) << entry.path();
+    }
+  }
+  EXPECT_GT(directories, 5u);
+  EXPECT_EQ(fs::status(install("0.1.3") / "erts-17.1/bin/erl").permissions(),
+            static_cast<fs::perms>(0755));
+  EXPECT_EQ(fs::status(install("0.1.3") / "releases/COOKIE").permissions(),
+            static_cast<fs::perms>(0644));
+}
+
+TEST_F(FaultTest, AnotherInstallsOversizedRecordIsUnusableAndQuicklyPassedBy) {
+  const Build build = pack("0.1.3", 20);
+  const fs::path huge = dir_ / "root/.wexlo/huge_erts-17.1_1.0.0/_metadata.json";
+  writeFile(huge, std::string(14 << 20, ' '));
+  auto result = run(build);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err,
+            "error: Error when parsing metadata: StreamTooLong\nerror: Failed to parse "
+            "metadata file: " +
+                huge.string() + "\n");
 }
 
 }  // namespace

@@ -165,6 +165,47 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
                          stubPath().string()});
   EXPECT_NE(raw.err.find("'1.0' is not a semantic version"), std::string::npos) << raw.err;
   EXPECT_FALSE(fs::exists(dir_ / "out"));
+
+  // Raw mode's inputs, a record larger than any launcher may carry, and the
+  // packer itself (a copy, so a fault cannot destroy the build's own).
+  writeFile(dir_ / "meta", metadataText("demo_app", "0.1.3", "17.1"));
+  writeFile(dir_ / "huge", std::string(64 * 1024 + 1, ' '));
+  fs::copy_file(packerPath(), dir_ / "wexlo");
+  const std::string packer = readFile(dir_ / "wexlo");
+  const std::string meta = readFile(dir_ / "meta"), payload = readFile(dir_ / "payload");
+  struct RawCase {
+    fs::path packer, metadata, output;
+    std::string expected;
+  };
+  for (const auto& c : std::vector<RawCase>{
+           {packerPath(), dir_ / "meta", dir_ / "payload", "is the payload file"},
+           {packerPath(), dir_ / "meta", dir_ / "meta", "is the metadata file"},
+           {packerPath(), dir_ / "huge", dir_ / "out",
+            "holds 65537 bytes; a record may hold at most 65536"},
+           {dir_ / "wexlo", dir_ / "meta", dir_ / "wexlo", "is the packer itself"},
+       }) {
+    auto refused = runProcess({c.packer.string(), "pack", "--metadata", c.metadata.string(),
+                               "--payload", (dir_ / "payload").string(), "--decompressed-length",
+                               std::to_string(archive.size()), "--app-name", "demo_app", "-o",
+                               c.output.string(), "--stub", stubPath().string()});
+    EXPECT_EQ(refused.status, 1) << c.expected;
+    EXPECT_NE(refused.err.find(c.expected), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(readFile(dir_ / "meta"), meta);
+  EXPECT_EQ(readFile(dir_ / "payload"), payload);
+  EXPECT_EQ(readFile(dir_ / "wexlo"), packer);
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+// Whether process `pid` has a file below `directory` open.
+bool writesInto(pid_t pid, const fs::path& directory) {
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    if (fs::read_symlink(fd.path(), error).string().starts_with(directory.string() + "/")) {
+      return true;
+    }
+  }
+  return false;
 }
 
 TEST_F(PackRoundTripTest, AnInterruptedPackerLeavesNoTemporaryOutput) {
@@ -173,25 +214,39 @@ TEST_F(PackRoundTripTest, AnInterruptedPackerLeavesNoTemporaryOutput) {
   writeFile(dir_ / "payload", payload);
   writeFile(dir_ / "meta", metadataText("demo_app", "0.1.3", "17.1"));
   fs::create_directory(dir_ / "out");
-  for (int signal : {SIGINT, SIGTERM}) {
-    pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      const std::string packer = packerPath().string(), meta = (dir_ / "meta").string(),
-                        raw = (dir_ / "payload").string(), out = (dir_ / "out/app").string(),
-                        stub = stubPath().string();
-      ::execl(packer.c_str(), packer.c_str(), "pack", "--metadata", meta.c_str(), "--payload",
-              raw.c_str(), "--decompressed-length", "1", "-o", out.c_str(), "--stub", stub.c_str(),
-              static_cast<char*>(nullptr));
-      ::_exit(127);
+  // Any signal that ends the packer, not only the ones a terminal sends;
+  // also where the output cannot be made without a name (no /proc to name
+  // it through), when the machine lets a test hide /proc.
+  const std::string packer = packerPath().string(), meta = (dir_ / "meta").string(),
+                    raw = (dir_ / "payload").string(), out = (dir_ / "out/app").string(),
+                    stub = stubPath().string();
+  const bool canHideProc = runProcess({"/usr/bin/unshare", "-m", "/bin/true"}).status == 0;
+  for (bool hideProc : {false, true}) {
+    if (hideProc && !canHideProc) break;
+    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGQUIT, SIGUSR1, SIGALRM}) {
+      pid_t child = ::fork();
+      ASSERT_NE(child, -1);
+      if (child == 0) {
+        ::signal(signal, SIG_DFL);  // this test program ignores SIGPIPE
+        std::vector<const char*> argv = {
+            packer.c_str(),          "pack", "--metadata", meta.c_str(), "--payload", raw.c_str(),
+            "--decompressed-length", "1",    "-o",         out.c_str(),  "--stub",    stub.c_str()};
+        if (hideProc) {
+          argv.insert(argv.begin(), {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                                     "mount -t tmpfs none /proc && exec \"$@\"", "sh"});
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], const_cast<char* const*>(argv.data()));
+        ::_exit(127);
+      }
+      // Wait until the packer has its output open, named or not, then end it.
+      for (int i = 0; i < 20000 && !writesInto(child, dir_ / "out"); ++i) ::usleep(500);
+      ::kill(child, signal);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+      EXPECT_TRUE(fs::is_empty(dir_ / "out")) << fs::directory_iterator(dir_ / "out")->path();
     }
-    // Wait for the temporary output to appear, then interrupt.
-    for (int i = 0; i < 20000 && fs::is_empty(dir_ / "out"); ++i) ::usleep(500);
-    ::kill(child, signal);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-    EXPECT_TRUE(fs::is_empty(dir_ / "out")) << fs::directory_iterator(dir_ / "out")->path();
   }
 }
 

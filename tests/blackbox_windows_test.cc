@@ -285,5 +285,32 @@ TEST_F(WindowsLauncherTest, ASecondLauncherDuringTheFirstInstallWaitsAndDoesNotU
   expectInstallHolds(expected);
 }
 
+TEST_F(WindowsLauncherTest, ARuntimePathBeyondMaxPathIsRefusedBeforeUnpackingAndNamesTheFix) {
+  // A root of `length` characters; erl.exe's path is 54 characters longer.
+  auto rootOf = [&](std::size_t length) {
+    fs::path root = dir_ / "long";
+    while (windowsPath(root).size() < 160) root /= std::string(40, 'r');
+    return root / std::string(length - 1 - windowsPath(root).size(), 'x');
+  };
+  const fs::path fits = rootOf(205);
+  auto started =
+      wine().run(launcher(), {"fits"},
+                 {environment({"DEMO_APP_INSTALL_DIR=" + windowsPath(fits)}), std::nullopt, {}});
+  EXPECT_EQ(started.status, 0) << started.err;
+  EXPECT_EQ(readRecord().args.back(), "fits");
+
+  const fs::path tooLong = rootOf(206);
+  auto env = environment({"DEMO_APP_INSTALL_DIR=" + windowsPath(tooLong)});
+  for (int i = 0; i < 2; ++i) {
+    auto refused = wine().run(launcher(), {}, {env, std::nullopt, dir_.path()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              "error: the runtime's path in this install is 260 characters long, and programs can "
+              "only be started by paths of at most 259; set DEMO_APP_INSTALL_DIR to a shorter "
+              "directory\n");
+    EXPECT_TRUE(fs::is_empty(tooLong / ".wexlo"));
+  }
+}
+
 }  // namespace
 }  // namespace wexlo::testing

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -168,11 +169,11 @@ TEST_F(Cleanup, ADeletionFailureEndsTheCleanup) {
   install("b", "0.1.1");
   install("c", "0.1.2");
   install("current", "1.0.0");
-  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b.wexlo-removing"),
-            Failure::AccessDenied);
+  // (One refused for want of permission leaves b whole: it is passed by, below.)
+  fs.failOn(testing::FakeFileSystem::Op::DeleteTree, dir("b.wexlo-removing"), Failure::InputOutput);
   auto result = run("current");
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), Failure::AccessDenied);
+  EXPECT_EQ(result.error(), Failure::InputOutput);
   EXPECT_EQ(remaining(), (Names{"b", "c", "current"}));
   EXPECT_EQ(console.err, "[l] Uninstalled older version (v0.1.0)\n");
   EXPECT_FALSE(wasRead("c"));
@@ -192,6 +193,66 @@ TEST_F(Cleanup, InstallsInUseArePassedByAndLeftoversOfEarlierRemovalsGo) {
   EXPECT_TRUE(fs.heldLocks().empty());
 }
 
+TEST_F(Cleanup, AnInstallBeingUnpackedIsPassedBySilently) {
+  install("current", "1.0.0");
+  fs.addFile(dir("unpacking/lib/x"), "half");
+  fs.addFile(dir("unpacking/.wexlo-install.lock"), "");
+  fs.holdLockElsewhere(dir("unpacking/.wexlo-install.lock"), LockMode::Exclusive);
+  fs.addDirectory(dir("broken"));
+  ASSERT_TRUE(run("current"));
+  EXPECT_EQ(console.err,
+            "error: Failed to load the metadata file: " + dir("broken/_metadata.json") + "\n");
+  EXPECT_EQ(remaining(), (Names{"broken", "current", "unpacking"}));
+  // Only asked about, never made.
+  EXPECT_FALSE(fs.exists(dir("broken/.wexlo-install.lock")));
+}
+
+TEST_F(Cleanup, ARecordLargerThanAnyLauncherCarriesIsUnusable) {
+  install("current", "1.0.0");
+  install("huge", "0.1.0");
+  fs.addFile(dir("huge/_metadata.json"), std::string(kMaxMetadataRecordBytes + 1, ' '));
+  install("largest", "0.1.1");
+  std::string padded = fs.content(dir("largest/_metadata.json"));
+  padded.resize(kMaxMetadataRecordBytes, ' ');
+  fs.addFile(dir("largest/_metadata.json"), padded);
+  ASSERT_TRUE(run("current"));
+  EXPECT_EQ(remaining(), (Names{"current", "huge"}));
+  EXPECT_EQ(console.err,
+            "error: Error when parsing metadata: StreamTooLong\n"
+            "error: Failed to parse metadata file: " +
+                dir("huge/_metadata.json") + "\n[l] Uninstalled older version (v0.1.1)\n");
+}
+
+TEST_F(Cleanup, AnOlderInstallIsMovedAsideOnlyWhileBothItsLocksAreHeld) {
+  install("current", "1.0.0");
+  install("old", "0.1.0");
+  ASSERT_TRUE(run("current"));
+  ASSERT_EQ(fs.locksAtRenames.size(), 1u);
+  // Where open files pin their directory, our own locks must go first.
+  if (!kOpenFilesPinTheirDirectory) {
+    EXPECT_EQ(fs.locksAtRenames[0],
+              (std::map<std::string, std::string>{
+                  {testing::FakeFileSystem::normalize(dir("old/.wexlo-install.lock")), "exclusive"},
+                  {testing::FakeFileSystem::normalize(dir("old/.wexlo-run.lock")), "exclusive"}}));
+  }
+  EXPECT_TRUE(fs.heldLocks().empty());
+}
+
+TEST_F(Cleanup, InstallsThisUserMayNotRemoveStayWhole) {
+  install("a_locked", "0.1.0");
+  install("b_renamed", "0.1.1");
+  install("current", "1.0.0");
+  fs.failOn(testing::FakeFileSystem::Op::Lock, dir("a_locked/.wexlo-install.lock"),
+            Failure::ReadOnlyFileSystem);
+  fs.failOn(testing::FakeFileSystem::Op::Rename, dir("b_renamed"), Failure::AccessDenied);
+  ASSERT_TRUE(run("current"));
+  EXPECT_EQ(remaining(), (Names{"a_locked", "b_renamed", "current"}));
+  EXPECT_EQ(console.err, "");
+  // Other failures still end the cleanup.
+  fs.failOn(testing::FakeFileSystem::Op::Rename, dir("b_renamed"), Failure::InputOutput);
+  EXPECT_EQ(run("current").error(), Failure::InputOutput);
+}
+
 TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {
   install("current", "1.0.0");
   install("old", "0.1.0");
@@ -203,9 +264,18 @@ TEST_F(Cleanup, ListingAndReadFailuresEndTheCleanup) {
   fs = {};
   install("current", "1.0.0");
   install("old", "0.1.0");
+  // A record larger than any real one is unusable, like one that does not
+  // parse: reported, and nothing is removed without a usable reference.
   fs.failOn(testing::FakeFileSystem::Op::ReadAll, dir("current/_metadata.json"),
             Failure::StreamTooLong);
-  EXPECT_EQ(run("current").error(), Failure::StreamTooLong);
+  EXPECT_TRUE(run("current").has_value());
+  EXPECT_EQ(remaining(), (Names{"current", "old"}));
+  const std::string unusable =
+      "error: Error when parsing metadata: StreamTooLong\n"
+      "error: Failed to parse metadata file: " +
+      dir("current/_metadata.json") + "\n";
+  EXPECT_EQ(console.err, unusable + unusable);
+  console.err.clear();
 
   fs = {};
   install("a_unreadable", "0.0.1");

@@ -169,9 +169,12 @@ TEST_F(InstallTest, DirectoryFailuresOtherThanAlreadyExistingEndTheInstall) {
 }
 
 TEST_F(InstallTest, AFailedMarkerWriteLeavesNoMarkerSoTheNextRunUnpacksAgain) {
-  for (auto op : {FakeFileSystem::Op::WriteFile, FakeFileSystem::Op::Rename}) {
+  // A tree that may not have reached the disk gets no marker either.
+  for (auto [op, path] : {std::pair{FakeFileSystem::Op::WriteFile, kPartialMarker},
+                          std::pair{FakeFileSystem::Op::Rename, kPartialMarker},
+                          std::pair{FakeFileSystem::Op::FlushFileSystem, std::string(kInstall)}}) {
     FakeFileSystem fresh;
-    fresh.failOn(op, kPartialMarker, Failure::NoSpaceLeft);
+    fresh.failOn(op, path, Failure::NoSpaceLeft);
     std::swap(fs_, fresh);
     EXPECT_EQ(install(testing::makeArchive({{"x", "y"}})).error(), Failure::NoSpaceLeft);
     EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "y");
@@ -253,6 +256,21 @@ TEST_F(InstallTest, AnotherBuildThatARuntimeRunsFromIsLeftAloneAndTheRunRefused)
   EXPECT_TRUE(writes().empty());
   EXPECT_EQ(fs_.content(kMarker), kOtherBuild);
   EXPECT_TRUE(fs_.heldLocks().empty());
+}
+
+TEST_F(InstallTest, AnInstallWhoseRunLockTheUserCannotOpenStillRuns) {
+  auto archive = testing::makeArchive({{"x", "y"}});
+  for (Failure failure : {Failure::ReadOnlyFileSystem, Failure::AccessDenied}) {
+    FakeFileSystem fresh;
+    std::swap(fs_, fresh);
+    ASSERT_EQ(install(archive).value(), InstallOutcome::Ready);
+    fs_.failOn(FakeFileSystem::Op::Lock, kRunLock, failure);
+    EXPECT_EQ(install(archive).value(), InstallOutcome::Ready) << failureName(failure);
+    EXPECT_EQ(inUse_, nullptr);
+  }
+  // Any other failure still ends the run.
+  fs_.failOn(FakeFileSystem::Op::Lock, kRunLock, Failure::InputOutput);
+  EXPECT_EQ(install(archive).error(), Failure::InputOutput);
 }
 
 TEST_F(InstallTest, AMarkerThatCannotBeReadEndsTheRunQuietly) {

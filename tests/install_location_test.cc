@@ -95,5 +95,16 @@ TEST(ReportInstallLocationFailure, FiveLinesOnStandardError) {
             "[!] On Windows you can use: `SET MY-APP2_INSTALL_DIR=D:\\some\\other\\path`\n");
 }
 
+TEST(RuntimePathTooLong, CountsUtf16UnitsAgainstTheLimitAndNamesTheOverride) {
+  EXPECT_EQ(runtimePathTooLong("C:\\a\\erl.exe", "demo_app", 12), std::nullopt);
+  EXPECT_EQ(runtimePathTooLong("C:\\a\\erl.exe", "demo_app", 11),
+            "the runtime's path in this install is 12 characters long, and programs can only be "
+            "started by paths of at most 11; set DEMO_APP_INSTALL_DIR to a shorter directory");
+  // Two bytes, one unit each; four bytes, two units.
+  EXPECT_EQ(runtimePathTooLong("\xc3\xa9\xc3\xa9", "a", 2), std::nullopt);
+  EXPECT_NE(runtimePathTooLong("\xf0\x9f\x98\x80", "a", 1), std::nullopt);
+  EXPECT_EQ(runtimePathTooLong(std::string(100000, 'x'), "a", std::nullopt), std::nullopt);
+}
+
 }  // namespace
 }  // namespace wexlo

@@ -299,9 +299,14 @@ TEST_F(LaunchRuntimeTest, ExpiredCopiesOfTheApplicationGoAndNothingElse) {
       "demo-1600000000-0123456789abcdef.runtime.config",
       "demonstration-0.1.3-1600000000-0123456789abcdef.runtime.config",
       "other-0.1.3-1600000000-0123456789abcdef.runtime.config",
+      // Application "demo-app", not "demo", and a name that is no version.
+      "demo-app-0.1.3-1600000000-0123456789abcdef.runtime.config",
+      "demo-0.1-1600000000-0123456789abcdef.runtime.config",
+      "demo-0.1.3-1600000000-1111111111111111.runtime.config",  // another user's
   };
   for (const auto& name : expired) fs.addFile(tmp + name, "old");
   for (const auto& name : kept) fs.addFile(tmp + name, "old");
+  fs.giveToAnotherUser(tmp + kept.back());
   fs.addDirectory(tmp + "demo-0.1.3-1600000000-fedcba9876543210.runtime.config");
   fs.failOn(FakeFileSystem::Op::DeleteTree, tmp + expired[0], Failure::AccessDenied);
   ASSERT_EQ(launch(), 0);

@@ -1,5 +1,6 @@
 #include "app/run.h"
 #include "format/stub_marker.h"
+#include "platform/process_start.h"
 
 namespace {
 
@@ -10,6 +11,9 @@ const char kStubMarker[] = WEXLO_STUB_MARKER_PREFIX WEXLO_STUB_TARGET
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened, which would take a closed stream's number.
+  // Should this fail, there is no stream to say so on.
+  if (!wexlo::openClosedStandardStreams()) return 1;
   // Nothing reads the marker at run time. Loading its address into a
   // register makes a reference the linker sees, so it is never dropped.
   asm volatile("" : : "r"(kStubMarker));

@@ -8,6 +8,7 @@
 #include "launch/runtime_launch.h"
 #include "maintenance/maintenance.h"
 #include "metadata/build_metadata.h"
+#include "platform/process_start.h"
 
 namespace wexlo {
 
@@ -66,6 +67,12 @@ class Run {
       return status ? *status : failed(status.error());
     }
 
+    // Refused before anything is unpacked that could never be started.
+    if (auto tooLong = runtimePathTooLong(releasePaths(*install, *metadata).runtimeExecutable,
+                                          appName, kLongestProgramPath)) {
+      log_.logError({*tooLong});
+      return kFailedRun;
+    }
     auto installed =
         installIfNeeded(p_.fs, log_, {build, *metadata, *install, metadataPath, own->image.get()});
     if (!installed) return failed(installed.error());

@@ -13,8 +13,19 @@ bool sameApplication(const InstallRecord& a, const InstallRecord& b) {
   return !a.metadata.appName.empty() && a.metadata.appName == b.metadata.appName;
 }
 
+bool mayNotChange(Failure failure) {
+  return failure == Failure::AccessDenied || failure == Failure::ReadOnlyFileSystem;
+}
+
 bool isOlder(const InstallRecord& entry, const InstallRecord& reference) {
   return comparePrecedence(entry.version, reference.version) == std::strong_ordering::less;
+}
+
+// A directory without its marker whose install lock is held is not broken:
+// a launcher is making it.
+bool beingUnpacked(FileSystem& fs, std::string_view directory) {
+  auto locked = fs.isLockedExclusively(joinPath({directory, kInstallLockName}));
+  return locked && *locked;
 }
 
 }  // namespace
@@ -25,13 +36,17 @@ Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog&
 
   auto file = fs.openForReading(metadataPath);
   if (!file) {
+    if (file.error() == Failure::FileNotFound && beingUnpacked(fs, directory)) return std::nullopt;
     log.logError({"Failed to load the metadata file: ", metadataPath});
     return std::nullopt;
   }
-  auto text = (*file)->readAll(kMetadataFileLimit);
-  if (!text) return fail(text.error());
+  // Every run of every application in the base directory reads each record:
+  // one far larger than any real record is not read whole.
+  auto text = (*file)->readAll(kMaxMetadataRecordBytes + 1);
+  if (!text && text.error() != Failure::StreamTooLong) return fail(text.error());
 
-  auto metadata = parseBuildMetadata(*text, log);
+  auto metadata = text ? parseBuildMetadata(*text, log) : std::nullopt;
+  if (!text) log.logError({"Error when parsing metadata: ", failureName(text.error())});
   if (!metadata) {
     log.logError({"Failed to parse metadata file: ", metadataPath});
     return std::nullopt;
@@ -74,9 +89,13 @@ Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
     // An install that a runtime runs from, or that a launcher is unpacking,
     // is passed by; a later run removes it once it is free.
     auto locks = lockForRemoval(fs, path, UnpackingRun::PassBy);
+    if (!locks && mayNotChange(locks.error())) continue;
     if (!locks) return fail(locks.error());
     if (!*locks) continue;
     auto removed = removeInstall(fs, path, std::move(**locks));
+    // An install this user may not remove (another user's, or on a
+    // read-only file system) stays for one who may, as long as it is whole.
+    if (!removed && mayNotChange(removed.error()) && fs.checkExists(path)) continue;
     if (!removed) return fail(removed.error());
     if (!*removed) continue;
     // The line is a courtesy; failing to show it does not undo the removal.

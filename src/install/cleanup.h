@@ -23,23 +23,22 @@ struct InstallRecord {
   SemanticVersion version;
 };
 
-// Metadata files this large or larger are refused with StreamTooLong.
-inline constexpr std::size_t kMetadataFileLimit = 1'000'000'000;
-
 // Reads `directory`'s "_metadata.json". A file that cannot be opened, does not
-// parse, or holds an invalid "app_version" gets its error log line and yields
-// nothing; a file that opens but cannot be read fails (ReadFailed,
-// StreamTooLong, OutOfMemory).
+// parse (a file larger than any record included), or holds an invalid
+// "app_version" gets its error log line and yields nothing; so does a
+// missing one, silently, while a launcher is unpacking the install. A file
+// that opens but cannot be read fails (ReadFailed, OutOfMemory).
 Result<std::optional<InstallRecord>> readInstallRecord(FileSystem& fs, ErrorLog& log,
                                                        std::string_view directory);
 
 // Deletes every directory in `baseDirectory` holding the same application at
 // a lower version than `currentInstallDirectory`, with one "[l]" line each,
 // except installs in use (a runtime runs from one, or a launcher is
-// unpacking it), which are passed by silently. Links are never followed, and
-// without a readable record for the current install nothing is deleted. A
-// failure to list or to delete ends the cleanup. Leftovers of interrupted
-// removals are deleted quietly.
+// unpacking it) and installs this user may not remove (another user's, or
+// on a read-only file system), which are passed by silently. Links are
+// never followed, and without a readable record for the current install
+// nothing is deleted. A failure to list or to delete ends the cleanup.
+// Leftovers of interrupted removals are deleted quietly.
 Status removeOlderVersions(FileSystem& fs, Console& console, ErrorLog& log,
                            std::string_view baseDirectory,
                            std::string_view currentInstallDirectory);

@@ -9,6 +9,7 @@
 #include "install/removal.h"
 #include "install/unpack.h"
 #include "metadata/payload_digest.h"
+#include "platform/process_start.h"
 
 namespace wexlo {
 
@@ -84,6 +85,19 @@ Result<std::unique_ptr<FileLock>> lockOptionally(FileSystem& fs, const std::stri
   return lock;
 }
 
+// The run lock, shared; none where the user can neither open nor create it
+// (a read-only file system, another user's install). Nothing can be
+// unpacked over such an install by this user anyway, and its owner's
+// launchers still see every run that could take the lock.
+Result<std::unique_ptr<FileLock>> holdRunLock(FileSystem& fs, const std::string& path) {
+  auto lock = lockOptionally(fs, path, LockMode::Shared);
+  if (!lock &&
+      (lock.error() == Failure::ReadOnlyFileSystem || lock.error() == Failure::AccessDenied)) {
+    return nullptr;
+  }
+  return lock;
+}
+
 }  // namespace
 
 Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRequest& request) {
@@ -100,7 +114,7 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
   if (test() == MarkerState::Unreadable) return quietEnd();
   const std::string runLock = joinPath({installDirectory, kRunLockName});
-  auto inUse = lockOptionally(fs, runLock, LockMode::Shared);
+  auto inUse = holdRunLock(fs, runLock);
   if (!inUse) return fail(inUse.error());
   // Looked at again under the lock: an uninstall may have finished meanwhile.
   MarkerState state = test();
@@ -138,6 +152,9 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
     state = MarkerState::Missing;
   }
   if (state == MarkerState::Missing) {
+    // A file size limit then ends the unpack with FileTooBig, not the
+    // process without a word.
+    const FileSizeLimitAsFailure sizeLimit;
     if (auto unpacked = decodeAndUnpack(fs, log, request); !unpacked) {
       return fail(unpacked.error());
     }
@@ -153,7 +170,7 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
   replacing.reset();
   // The run lock is taken again: the one taken first may belong to a
   // directory that was removed meanwhile.
-  inUse = lockOptionally(fs, runLock, LockMode::Shared);
+  inUse = holdRunLock(fs, runLock);
   if (!inUse) return fail(inUse.error());
   return Installed{InstallOutcome::Ready, std::move(*inUse)};
 }

@@ -1,5 +1,7 @@
 #include "install/location.h"
 
+#include "platform/wtf8.h"
+
 namespace wexlo {
 
 std::string overrideVariableName(std::string_view appName) {
@@ -35,6 +37,19 @@ Result<std::string> resolveInstallDirectory(FileSystem& fs, std::string_view bas
                                             std::string_view installDirectoryName) {
   if (auto made = fs.makePath(baseDirectory); !made) return fail(made.error());
   return joinPath({baseDirectory, installDirectoryName});
+}
+
+std::optional<std::string> runtimePathTooLong(std::string_view runtimePath,
+                                              std::string_view appName,
+                                              std::optional<std::size_t> longest) {
+  if (!longest) return std::nullopt;
+  auto units = wtf8ToWtf16(runtimePath);
+  // A path that does not convert fails at the start with its own name.
+  if (!units || units->size() <= *longest) return std::nullopt;
+  return "the runtime's path in this install is " + std::to_string(units->size()) +
+         " characters long, and programs can only be started by paths of at most " +
+         std::to_string(*longest) + "; set " + overrideVariableName(appName) +
+         " to a shorter directory";
 }
 
 void reportInstallLocationFailure(Console& console, std::string_view appName) {

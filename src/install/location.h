@@ -3,6 +3,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,13 @@ Result<std::string> resolveBaseDirectory(Console& console, const Environment& en
 // unusable: the caller reports it with reportInstallLocationFailure.
 Result<std::string> resolveInstallDirectory(FileSystem& fs, std::string_view baseDirectory,
                                             std::string_view installDirectoryName);
+
+// The error message for a runtime at `runtimePath` that the platform cannot
+// start because the path is longer than `longest` UTF-16 units: it names
+// the limit and the override variable. Nothing when the path fits.
+std::optional<std::string> runtimePathTooLong(std::string_view runtimePath,
+                                              std::string_view appName,
+                                              std::optional<std::size_t> longest);
 
 // The five-line explanation of an unusable install location.
 void reportInstallLocationFailure(Console& console, std::string_view appName);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 
+#include "metadata/semantic_version.h"
 #include "platform/path.h"
 
 namespace wexlo {
@@ -55,10 +56,14 @@ std::optional<std::int64_t> copyTime(std::string_view name, std::string_view app
       name[appName.size()] != '-') {
     return std::nullopt;
   }
+  // Application "rc" is not "rc-app": what follows the name must be a
+  // version as a whole.
+  if (!parseSemanticVersion(name.substr(appName.size() + 1))) return std::nullopt;
   return seconds;
 }
 
 // Best effort: a copy that cannot be listed or removed now goes next time.
+// Copies of other users in a shared RELEASE_TMP stay, even for root.
 void removeExpiredCopies(FileSystem& fs, std::string_view directory, std::string_view appName,
                          std::int64_t now) {
   auto entries = fs.listDirectory(directory);
@@ -69,7 +74,7 @@ void removeExpiredCopies(FileSystem& fs, std::string_view directory, std::string
     // A copy dated ahead of the clock is old too: the clock was set back.
     if (made && (now - *made > kConfigurationCopyLifetimeSeconds ||
                  *made - now > kConfigurationCopyLifetimeSeconds)) {
-      (void)fs.deleteTree(joinPath({directory, entry.name}));
+      (void)fs.deleteOwnFile(joinPath({directory, entry.name}));
     }
   }
 }

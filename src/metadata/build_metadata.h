@@ -24,6 +24,10 @@ struct BuildMetadata {
   bool operator==(const BuildMetadata&) const = default;
 };
 
+// The largest record a launcher carries, and the most any launcher reads of
+// another install's record: a real one is a few hundred bytes.
+inline constexpr std::size_t kMaxMetadataRecordBytes = 64 * 1024;
+
 // Parses one JSON object holding only the six known members, each at most
 // once. Fails with SyntaxError, UnexpectedEndOfInput, UnexpectedToken,
 // UnknownField, DuplicateField or OutOfMemory. `text` need not be

@@ -43,8 +43,13 @@ void removeTemporaryAndEnd(int signal) {
   ::raise(signal);
 }
 
-// While alive, an interrupted or terminated packer removes its temporary
-// output before it ends, rather than leaving it beside the real one.
+// Every signal whose default is to end the process and that others send.
+constexpr std::array kEndingSignals = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGALRM, SIGTERM,
+                                       SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+
+// While alive, a packer ended by a signal removes its named temporary
+// output first, rather than leaving it beside the real one. Signals the
+// packer was started with ignored stay ignored.
 class TemporaryOutputGuard {
  public:
   explicit TemporaryOutputGuard(const std::string& path) {
@@ -54,21 +59,92 @@ class TemporaryOutputGuard {
     action.sa_handler = removeTemporaryAndEnd;
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kSignals.size(); ++i) {
-      ::sigaction(kSignals[i], &action, &previous_[i]);
+    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+      installed_[i] = ::sigaction(kEndingSignals[i], nullptr, &previous_[i]) == 0 &&
+                      previous_[i].sa_handler != SIG_IGN &&
+                      ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
     }
   }
   ~TemporaryOutputGuard() {
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-      ::sigaction(kSignals[i], &previous_[i], nullptr);
+    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+      if (installed_[i]) ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
+    }
   }
   TemporaryOutputGuard(const TemporaryOutputGuard&) = delete;
   TemporaryOutputGuard& operator=(const TemporaryOutputGuard&) = delete;
 
  private:
-  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
-  std::array<struct sigaction, 3> previous_{};
+  std::array<struct sigaction, kEndingSignals.size()> previous_{};
+  std::array<bool, kEndingSignals.size()> installed_{};
 };
+
+// Holds every signal off while alive.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    ::sigprocmask(SIG_BLOCK, &all, &before_);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
+// The output being written: a file without a name where the file system
+// can make one (nothing is left behind, however the packer ends), or else a
+// named temporary file beside the output that a signal handler removes.
+struct PendingOutput {
+  int fd = -1;
+  std::string temporary;  // empty while the file has no name
+  std::optional<TemporaryOutputGuard> guard;
+};
+
+std::string temporaryName(const std::filesystem::path& output, std::string_view suffix) {
+  std::filesystem::path directory = output.parent_path();
+  if (directory.empty()) directory = ".";
+  return (directory / ("." + output.filename().string() + ".wexlo-" + std::string(suffix)))
+      .string();
+}
+
+// Nothing but errno set when no file could be made.
+void openPendingOutput(const std::filesystem::path& output, PendingOutput& pending) {
+#ifdef O_TMPFILE
+  std::filesystem::path directory = output.parent_path();
+  if (directory.empty()) directory = ".";
+  // The file is given its name through /proc at the end.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    pending.fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (pending.fd >= 0) return;
+  }
+#endif
+  std::string temporary = temporaryName(output, "XXXXXX");
+  // Signals are held off until the guard knows the name to remove.
+  const SignalsHeld held;
+  pending.fd = ::mkstemp(temporary.data());
+  if (pending.fd < 0) return;
+  pending.temporary = temporary;
+  pending.guard.emplace(temporary);
+}
+
+// Gives the unnamed file a temporary name, for the rename into place.
+// Signals are held off by the caller until that rename is done.
+bool nameUnnamedOutput(const std::filesystem::path& output, PendingOutput& pending) {
+  const std::string self = "/proc/self/fd/" + std::to_string(pending.fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name =
+        temporaryName(output, std::to_string(::getpid()) + "-" + std::to_string(attempt));
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      pending.temporary = std::move(name);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
 
 std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -92,35 +168,30 @@ PackResult<void> writeLauncher(const std::filesystem::path& output, const Launch
   const auto footerBytes = encodeFooter(footer);
 
   const std::string target = output.string();
-  std::filesystem::path directory = output.parent_path();
-  if (directory.empty()) directory = ".";
-  std::string temporary =
-      (directory / ("." + output.filename().string() + ".wexlo-XXXXXX")).string();
-  // Signals are held off until the guard knows the name to remove.
-  sigset_t all, before;
-  sigfillset(&all);
-  ::sigprocmask(SIG_BLOCK, &all, &before);
-  const int fd = ::mkstemp(temporary.data());
-  std::optional<TemporaryOutputGuard> guard;
-  if (fd >= 0) guard.emplace(temporary);
-  ::sigprocmask(SIG_SETMASK, &before, nullptr);
-  if (fd < 0) return packError("cannot write '" + target + "': " + std::strerror(errno));
+  PendingOutput pending;
+  openPendingOutput(output, pending);
+  if (pending.fd < 0) return packError("cannot write '" + target + "': " + std::strerror(errno));
 
   std::string problem;
   for (auto piece : {parts.stub, parts.payload, asBytes(parts.metadataText), asBytes(parts.appName),
                      std::span<const std::uint8_t>(footerBytes)}) {
-    if (problem.empty() && !writeAll(fd, piece)) problem = std::strerror(errno);
+    if (problem.empty() && !writeAll(pending.fd, piece)) problem = std::strerror(errno);
   }
-  if (problem.empty() && ::fchmod(fd, 0755) != 0) problem = std::strerror(errno);
-  if (problem.empty() && ::fsync(fd) != 0) problem = std::strerror(errno);
-  if (::close(fd) != 0 && problem.empty()) problem = std::strerror(errno);
-  if (problem.empty() && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    problem = std::strerror(errno);
+  if (problem.empty() && ::fchmod(pending.fd, 0755) != 0) problem = std::strerror(errno);
+  if (problem.empty() && ::fsync(pending.fd) != 0) problem = std::strerror(errno);
+  {
+    // Nothing may end the packer between naming the file and moving it.
+    const SignalsHeld held;
+    if (problem.empty() && pending.temporary.empty() && !nameUnnamedOutput(output, pending)) {
+      problem = std::strerror(errno);
+    }
+    if (::close(pending.fd) != 0 && problem.empty()) problem = std::strerror(errno);
+    if (problem.empty() && ::rename(pending.temporary.c_str(), target.c_str()) != 0) {
+      problem = std::strerror(errno);
+    }
+    if (!problem.empty() && !pending.temporary.empty()) ::unlink(pending.temporary.c_str());
   }
-  if (!problem.empty()) {
-    ::unlink(temporary.c_str());
-    return packError("cannot write '" + target + "': " + problem);
-  }
+  if (!problem.empty()) return packError("cannot write '" + target + "': " + problem);
   return {};
 }
 

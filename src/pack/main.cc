@@ -12,6 +12,7 @@
 #include "pack/progress_line.h"
 #include "pack/summary_line.h"
 #include "pack/xz_encoder.h"
+#include "platform/process_start.h"
 
 namespace {
 
@@ -49,6 +50,8 @@ int reportError(const wexlo::PackError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Else the launcher being written could take a closed stream's number.
+  if (!wexlo::openClosedStandardStreams()) return 1;
   CLI::App app{"Packs an Erlang/Elixir release into one self-installing executable."};
   app.name("wexlo");
   app.require_subcommand(1);

@@ -27,7 +27,14 @@ bool isWithin(const fs::path& path, const fs::path& directory) {
 }  // namespace
 
 PackResult<void> checkOutputPath(const fs::path& output, const fs::path& stub,
-                                 const std::optional<fs::path>& releaseDirectory) {
+                                 const std::optional<fs::path>& releaseDirectory,
+                                 const std::vector<PackInput>& inputs) {
+  for (const auto& input : inputs) {
+    if (sameFile(output, input.path)) {
+      return packError("output " + quoted(output) + " is the " + input.what +
+                       "; write the launcher elsewhere");
+    }
+  }
   if (sameFile(output, stub)) {
     return packError("output " + quoted(output) + " is the stub; write the launcher elsewhere");
   }

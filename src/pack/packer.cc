@@ -99,6 +99,11 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);
+  if (metadataText.size() > kMaxMetadataRecordBytes) {
+    return packError("the release's names make a metadata record of " +
+                     std::to_string(metadataText.size()) + " bytes; at most " +
+                     std::to_string(kMaxMetadataRecordBytes) + " fit");
+  }
   const LauncherParts parts{.stub = stub->bytes,
                             .payload = *payload,
                             .decompressedLength = archive->size(),
@@ -117,6 +122,13 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
 PackResult<void> packRaw(const RawPackOptions& options) {
   auto metadata = readWholeFile(options.metadataFile, "metadata file");
   if (!metadata) return std::unexpected(metadata.error());
+  // Every launcher run in the same base directory reads each installed
+  // record, so a huge one would slow down every application there.
+  if (metadata->size() > kMaxMetadataRecordBytes) {
+    return packError("metadata file " + quoted(options.metadataFile) + " holds " +
+                     std::to_string(metadata->size()) + " bytes; a record may hold at most " +
+                     std::to_string(kMaxMetadataRecordBytes));
+  }
   auto payload = readWholeFile(options.payloadFile, "payload file");
   if (!payload) return std::unexpected(payload.error());
 
@@ -147,7 +159,10 @@ PackResult<void> packRaw(const RawPackOptions& options) {
 
   auto stub = loadStub(options.stub);
   if (!stub) return std::unexpected(stub.error());
-  if (auto checked = checkOutputPath(options.output, stub->path, std::nullopt); !checked) {
+  if (auto checked = checkOutputPath(
+          options.output, stub->path, std::nullopt,
+          {{options.metadataFile, "metadata file"}, {options.payloadFile, "payload file"}});
+      !checked) {
     return checked;
   }
   return writeLauncher(options.output, {.stub = stub->bytes,

@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "platform/console.h"
+#include "platform/process_start.h"
 #include "platform/retry_posix.h"
 
 namespace wexlo {
@@ -22,6 +23,8 @@ class PosixConsole : public Console {
 
   Status write(StreamId stream, std::span<const char> bytes) override {
     int fd = descriptorOf(stream);
+    // It holds the null device only for the runtime's sake.
+    if (standardStreamWasClosed(fd)) return fail(Failure::WriteFailed);
     while (!bytes.empty()) {
       ssize_t n = retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
       if (n < 0) return fail(Failure::WriteFailed);
@@ -31,6 +34,7 @@ class PosixConsole : public Console {
   }
 
   Result<std::size_t> readInput(std::span<char> bytes) override {
+    if (standardStreamWasClosed(0)) return fail(Failure::ReadFailed);
     ssize_t n = retryAfterSignal([&] { return ::read(0, bytes.data(), bytes.size()); });
     if (n < 0) return fail(Failure::ReadFailed);
     return static_cast<std::size_t>(n);

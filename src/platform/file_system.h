@@ -67,6 +67,8 @@ class FileSystem {
 
   // Creates the directory and every missing ancestor. An existing directory is
   // fine; a non-directory in the way fails with NotDir (or PathAlreadyExists).
+  // Here and in makeDirectory, new directories are writable by their owner
+  // alone (0755 at most, on platforms with Unix permissions).
   virtual Status makePath(std::string_view path) = 0;
 
   // Creates one directory: PathAlreadyExists when a directory or file of that
@@ -108,12 +110,24 @@ class FileSystem {
   virtual Status rename(std::string_view from, std::string_view to) = 0;
 
   // Waits until this process holds the lock on the file at `path`, creating
-  // the file when missing. FileLocksUnsupported where the file system has none.
+  // the file when missing; a link at its name is replaced by the file. The
+  // file is opened for reading only. FileLocksUnsupported where the file
+  // system has none.
   virtual Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) = 0;
 
   // The same without waiting: FileBusy while another process holds a lock
   // that conflicts with `mode`.
   virtual Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) = 0;
+
+  // Whether another process holds the lock on the file at `path`
+  // exclusively. False when no such file exists; the file is never created,
+  // nor a link at its name followed.
+  virtual Result<bool> isLockedExclusively(std::string_view path) = 0;
+
+  // Deletes the file at `path` only when the running user owns it (a link
+  // is deleted, never followed); false when the file is another user's, a
+  // directory, or gone.
+  virtual Result<bool> deleteOwnFile(std::string_view path) = 0;
 };
 
 // The file system of the machine the launcher runs on.

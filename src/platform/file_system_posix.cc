@@ -19,6 +19,10 @@ namespace {
 
 std::unexpected<Failure> fromErrno() { return fail(failureFromErrno(errno)); }
 
+// Writable by the owner alone whatever the umask allows: others who could
+// add or swap files in an install could run anything as its users.
+constexpr mode_t kDirectoryMode = 0755;
+
 // The permission bits a new file gets under the process's umask, applied to
 // files that already existed too. The mask can only be read by setting it,
 // so it is read once, when the file system is first used: before any
@@ -189,7 +193,7 @@ class PosixFileSystem : public FileSystem {
       if (end != p.size() && p[end] != '/') continue;
       if (p[end - 1] == '/') continue;
       std::string prefix = p.substr(0, end);
-      if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+      if (::mkdir(prefix.c_str(), kDirectoryMode) == 0) continue;
       int error = errno;
       struct stat st {};
       if (error == EEXIST) {
@@ -206,14 +210,14 @@ class PosixFileSystem : public FileSystem {
 
   Status makeDirectory(std::string_view path) override {
     const std::string p(path);
-    if (::mkdir(p.c_str(), 0777) == 0) return {};
+    if (::mkdir(p.c_str(), kDirectoryMode) == 0) return {};
     if (errno != EEXIST) return fromErrno();
     struct stat st {};
     if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
       return fail(Failure::PathAlreadyExists);
     // A link where a directory belongs would lead the writes below it
     // elsewhere: it goes, and a real directory takes its place.
-    if (::unlink(p.c_str()) != 0 || ::mkdir(p.c_str(), 0777) != 0) return fromErrno();
+    if (::unlink(p.c_str()) != 0 || ::mkdir(p.c_str(), kDirectoryMode) != 0) return fromErrno();
     return {};
   }
 
@@ -332,10 +336,43 @@ class PosixFileSystem : public FileSystem {
     return lockFile(path, mode, LOCK_NB);
   }
 
+  Result<bool> isLockedExclusively(std::string_view path) override {
+    FileDescriptor fd(
+        ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd.get() < 0) {
+      if (errno == ENOENT || errno == ELOOP) return false;
+      return fromErrno();
+    }
+    // The shared lock taken here goes with the descriptor.
+    while (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) return true;
+      if (errno == ENOLCK || errno == EOPNOTSUPP) return false;
+      return fromErrno();
+    }
+    return false;
+  }
+
+  Result<bool> deleteOwnFile(std::string_view path) override {
+    const std::string p(path);
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT ? Result<bool>(false) : fromErrno();
+    if (S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
+    if (::unlink(p.c_str()) != 0) return errno == ENOENT ? Result<bool>(false) : fromErrno();
+    return true;
+  }
+
  private:
   static Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, LockMode mode,
                                                     int flags) {
-    int fd = ::open(std::string(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const std::string p(path);
+    // Read-only: flock() needs no more, so installs on a read-only file
+    // system or owned by another user can be locked too. O_NONBLOCK: a FIFO
+    // planted at the name must not hold the open up.
+    constexpr int kFlags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(p.c_str(), kFlags, 0644);
+    // A link planted at the lock's name is removed, never followed.
+    if (fd < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0) fd = ::open(p.c_str(), kFlags, 0644);
     if (fd < 0) return fromErrno();
     auto lock = std::make_unique<PosixFileLock>(fd);
     const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | flags;

@@ -1,3 +1,5 @@
+#include <aclapi.h>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -158,6 +160,32 @@ class WindowsFileLock final : public FileLock {
   UniqueHandle file_;
 };
 
+// Whether the owner of the open file is the user this process runs as.
+Result<bool> ownedByThisUser(HANDLE file) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                nullptr, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return fail(win32::failureFromError(error));
+  struct Freed {
+    PSECURITY_DESCRIPTOR d;
+    ~Freed() { LocalFree(d); }
+  } freed{descriptor};
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+    return fail(win32::lastFailure());
+  }
+  UniqueHandle token(rawToken);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<std::uint8_t> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+    return fail(win32::lastFailure());
+  }
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+  return EqualSid(owner, user->User.Sid) != FALSE;
+}
+
 class WindowsFileSystem final : public FileSystem {
  public:
   Status makePath(std::string_view path) override {
@@ -266,12 +294,60 @@ class WindowsFileSystem final : public FileSystem {
     return lockFile(path, mode, LOCKFILE_FAIL_IMMEDIATELY);
   }
 
+  Result<bool> isLockedExclusively(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    auto file = openFile(*wide, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!file) {
+      if (file.error() == Failure::FileNotFound) return false;
+      return std::unexpected(file.error());
+    }
+    OVERLAPPED whole{};
+    if (LockFileEx(file->get(), LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+      UnlockFileEx(file->get(), 0, MAXDWORD, MAXDWORD, &whole);
+      return false;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_LOCK_VIOLATION) return true;
+    return fail(win32::failureFromError(error));
+  }
+
+  Result<bool> deleteOwnFile(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    // One handle for the question and the deletion: the file asked about is
+    // the file deleted.
+    auto file = openFile(*wide, READ_CONTROL | DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file) {
+      if (file.error() == Failure::FileNotFound) return false;
+      return std::unexpected(file.error());
+    }
+    FILE_ATTRIBUTE_TAG_INFO kind{};
+    if (!GetFileInformationByHandleEx(file->get(), FileAttributeTagInfo, &kind, sizeof kind)) {
+      return fail(win32::lastFailure());
+    }
+    if (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    auto own = ownedByThisUser(file->get());
+    if (!own || !*own) return own;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(file->get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+      return fail(win32::lastFailure());
+    }
+    return true;
+  }
+
  private:
   static Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, LockMode mode,
                                                     DWORD flags) {
     auto wide = win32::extendedPath(path);
     if (!wide) return std::unexpected(wide.error());
-    auto file = openFile(*wide, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    // A link at the lock's name is removed, never followed.
+    if (auto removed = removeIfLink(*wide); !removed) return std::unexpected(removed.error());
+    // Read access is all LockFileEx needs, so read-only media and installs
+    // of another user can be locked too.
+    auto file = openFile(*wide, GENERIC_READ, OPEN_ALWAYS);
     if (!file) return std::unexpected(file.error());
     if (mode == LockMode::Exclusive) flags |= LOCKFILE_EXCLUSIVE_LOCK;
     OVERLAPPED whole{};

@@ -252,6 +252,7 @@ Status FakeFileSystem::rename(std::string_view from, std::string_view to) {
   if (auto s = injected(Op::Rename, from); !s) return s;
   std::string source = normalize(from);
   std::string target = normalize(to);
+  locksAtRenames.push_back(heldLocks());
   if (!nodes_.contains(source)) return fail(Failure::FileNotFound);
   if (!isDirectory(parentOf(target))) return fail(Failure::FileNotFound);
   if (isDirectory(target)) return fail(Failure::PathAlreadyExists);
@@ -308,6 +309,30 @@ Result<std::unique_ptr<FileLock>> FakeFileSystem::tryLock(std::string_view path,
     }
   }
   return lock(path, mode);
+}
+
+Result<bool> FakeFileSystem::isLockedExclusively(std::string_view path) {
+  calls.push_back("isLockedExclusively " + std::string(path));
+  auto other = elsewhere_.find(normalize(path));
+  return other != elsewhere_.end() && other->second == LockMode::Exclusive;
+}
+
+Result<bool> FakeFileSystem::deleteOwnFile(std::string_view path) {
+  calls.push_back("deleteOwnFile " + std::string(path));
+  if (auto it = failures_.find({Op::DeleteTree, normalize(path)}); it != failures_.end()) {
+    return fail(it->second);
+  }
+  auto found = nodes_.find(normalize(path));
+  if (found == nodes_.end() || found->second.kind == EntryKind::Directory ||
+      found->second.othersOwn) {
+    return false;
+  }
+  nodes_.erase(found);
+  return true;
+}
+
+void FakeFileSystem::giveToAnotherUser(std::string_view path) {
+  nodes_.at(normalize(path)).othersOwn = true;
 }
 
 }  // namespace wexlo::testing

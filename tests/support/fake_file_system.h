@@ -21,12 +21,14 @@ class FakeFileSystem : public FileSystem {
     EntryKind kind = EntryKind::File;
     std::string content;  // file content, or a link's target
     std::uint32_t mode = 0644;
+    bool othersOwn = false;  // owned by another user
   };
 
   // Set-up helpers; parents are created as needed.
   void addDirectory(std::string_view path);
   void addFile(std::string_view path, std::string_view content, std::uint32_t mode = 0644);
   void addLink(std::string_view path, std::string_view target);
+  void giveToAnotherUser(std::string_view path);
 
   // The operations whose failures can be injected, one per interface call
   // (ReadAll is the read of a file opened with openForReading).
@@ -45,7 +47,8 @@ class FakeFileSystem : public FileSystem {
     Lock,
   };
 
-  // The next calls of `operation` on exactly `path` fail with `failure`.
+  // The next calls of `operation` on exactly `path` fail with `failure`
+  // (DeleteTree covers deleteOwnFile too).
   void failOn(Op operation, std::string_view path, Failure failure);
 
   // Another process holds a lock on `path`: tryLock() of a conflicting mode
@@ -67,6 +70,8 @@ class FakeFileSystem : public FileSystem {
 
   // Every operation call as "operation path", in order.
   std::vector<std::string> calls;
+  // heldLocks() as it was at each rename, in order.
+  std::vector<std::map<std::string, std::string>> locksAtRenames;
 
   Status makePath(std::string_view path) override;
   Status makeDirectory(std::string_view path) override;
@@ -81,6 +86,8 @@ class FakeFileSystem : public FileSystem {
   Status rename(std::string_view from, std::string_view to) override;
   Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) override;
   Result<std::unique_ptr<FileLock>> tryLock(std::string_view path, LockMode mode) override;
+  Result<bool> isLockedExclusively(std::string_view path) override;
+  Result<bool> deleteOwnFile(std::string_view path) override;
 
   static std::string normalize(std::string_view path);
   static std::string parentOf(const std::string& normalized);

@@ -186,6 +186,34 @@ TEST_F(WindowsFileSystemTest, LocksConflictByModeAndAreReleasedOnDestruction) {
   EXPECT_TRUE(fs_.tryLock(at("lock"), LockMode::Exclusive));
 }
 
+TEST_F(WindowsFileSystemTest, ReadOnlyLockFilesLockAndExclusiveHoldersAreSeenWithoutCreating) {
+  EXPECT_EQ(fs_.isLockedExclusively(at("missing")), false);
+  EXPECT_EQ(fs_.checkExists(at("missing")).error(), Failure::FileNotFound);
+  ASSERT_TRUE(fs_.writeFile(at("lock"), bytes(""), 0));
+  auto wide = win32::extendedPath(at("lock"));
+  ASSERT_TRUE(SetFileAttributesW(wide->c_str(), FILE_ATTRIBUTE_READONLY));
+  {
+    auto exclusive = fs_.lock(at("lock"), LockMode::Exclusive);
+    ASSERT_TRUE(exclusive) << failureName(exclusive.error());
+    EXPECT_EQ(fs_.isLockedExclusively(at("lock")), true);
+  }
+  auto shared = fs_.lock(at("lock"), LockMode::Shared);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(fs_.isLockedExclusively(at("lock")), false);
+  shared->reset();
+  ASSERT_TRUE(SetFileAttributesW(wide->c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+TEST_F(WindowsFileSystemTest, DeletesOwnFilesOnly) {
+  ASSERT_TRUE(fs_.writeFile(at("mine"), bytes("x"), 0));
+  ASSERT_TRUE(fs_.makePath(at("dir")));
+  EXPECT_EQ(fs_.deleteOwnFile(at("mine")), true);
+  EXPECT_EQ(fs_.checkExists(at("mine")).error(), Failure::FileNotFound);
+  EXPECT_EQ(fs_.deleteOwnFile(at("mine")), false);
+  EXPECT_EQ(fs_.deleteOwnFile(at("dir")), false);
+  EXPECT_TRUE(fs_.checkExists(at("dir")));
+}
+
 TEST_F(WindowsFileSystemTest, RenameMovesDirectoriesAndReplacesFiles) {
   ASSERT_TRUE(fs_.makePath(at("from/sub")));
   ASSERT_TRUE(fs_.writeFile(at("from/sub/f"), bytes("x"), 0));
