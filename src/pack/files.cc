@@ -8,6 +8,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/retry_posix.h"
+
 namespace wexlo {
 
 std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
@@ -28,8 +30,8 @@ std::string readAll(int fd, const struct stat& status, std::vector<std::uint8_t>
   std::string problem;
   while (true) {
     if (done == into.size()) into.resize(done + 65536);
-    const ssize_t got = ::read(fd, into.data() + done, into.size() - done);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got =
+        retryAfterSignal([&] { return ::read(fd, into.data() + done, into.size() - done); });
     if (got < 0) problem = std::strerror(errno);
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "format/footer.h"
+#include "platform/retry_posix.h"
 
 namespace wexlo {
 
@@ -21,8 +22,8 @@ namespace {
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written =
+        retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
     if (written < 0) return false;
     if (written == 0) {
       errno = EIO;

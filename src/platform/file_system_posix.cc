@@ -12,6 +12,7 @@
 #include "platform/errno_failure_posix.h"
 #include "platform/file_system.h"
 #include "platform/memory.h"
+#include "platform/retry_posix.h"
 
 namespace wexlo {
 
@@ -59,11 +60,8 @@ class FileDescriptor {
 
 Status writeAll(int fd, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fromErrno();
-    }
+    ssize_t n = retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (n < 0) return fromErrno();
     bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
   return {};
@@ -79,11 +77,8 @@ class PosixReadableFile : public ReadableFile {
     std::string content;
     char buffer[1024];
     while (true) {
-      ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return fail(Failure::ReadFailed);
-      }
+      ssize_t n = retryAfterSignal([&] { return ::read(fd_.get(), buffer, sizeof buffer); });
+      if (n < 0) return fail(Failure::ReadFailed);
       if (n == 0) return content;
       std::size_t room = limit - content.size();
       if (static_cast<std::size_t>(n) >= room) return fail(Failure::StreamTooLong);
@@ -344,13 +339,10 @@ class PosixFileSystem : public FileSystem {
       return fromErrno();
     }
     // The shared lock taken here goes with the descriptor.
-    while (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
-      if (errno == EINTR) continue;
-      if (errno == EWOULDBLOCK) return true;
-      if (errno == ENOLCK || errno == EOPNOTSUPP) return false;
-      return fromErrno();
-    }
-    return false;
+    if (retryAfterSignal([&] { return ::flock(fd.get(), LOCK_SH | LOCK_NB); }) == 0) return false;
+    if (errno == EWOULDBLOCK) return true;
+    if (errno == ENOLCK || errno == EOPNOTSUPP) return false;
+    return fromErrno();
   }
 
   Result<bool> deleteOwnFile(std::string_view path) override {
@@ -376,13 +368,10 @@ class PosixFileSystem : public FileSystem {
     if (fd < 0) return fromErrno();
     auto lock = std::make_unique<PosixFileLock>(fd);
     const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | flags;
-    while (::flock(fd, operation) != 0) {
-      if (errno == EINTR) continue;
-      if (errno == EWOULDBLOCK) return fail(Failure::FileBusy);
-      if (errno == ENOLCK || errno == EOPNOTSUPP) return fail(Failure::FileLocksUnsupported);
-      return fromErrno();
-    }
-    return lock;
+    if (retryAfterSignal([&] { return ::flock(fd, operation); }) == 0) return lock;
+    if (errno == EWOULDBLOCK) return fail(Failure::FileBusy);
+    if (errno == ENOLCK || errno == EOPNOTSUPP) return fail(Failure::FileLocksUnsupported);
+    return fromErrno();
   }
 };
 
