@@ -15,16 +15,12 @@
 
 namespace wexlo::testing {
 
-namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
+std::vector<char*> nullTerminatedPointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (auto& s : strings) out.push_back(s.data());
   out.push_back(nullptr);
   return out;
 }
-
-}  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argvIn, const ProcessOptions& options) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -46,8 +42,8 @@ ProcessResult runProcess(const std::vector<std::string>& argvIn, const ProcessOp
 
   std::vector<std::string> argv = argvIn;
   std::vector<std::string> env = options.environment;
-  auto argvPointers = pointers(argv);
-  auto envPointers = pointers(env);
+  auto argvPointers = nullTerminatedPointers(argv);
+  auto envPointers = nullTerminatedPointers(env);
   pid_t pid = 0;
   int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argvPointers.data(),
                             envPointers.data());

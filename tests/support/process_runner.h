@@ -21,6 +21,9 @@ struct ProcessResult {
   std::string err;
 };
 
+// Pointers to `strings` followed by a null pointer, for exec and spawn calls.
+std::vector<char*> nullTerminatedPointers(std::vector<std::string>& strings);
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
 // A fresh directory under the system's temporary directory, removed with

@@ -17,13 +17,6 @@ namespace wexlo::testing {
 
 namespace {
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
 // Appends what one read gives; false at the end of the stream.
 bool readMore(int fd, std::string& into) {
   char buffer[4096];
@@ -52,7 +45,7 @@ RunningProcess::RunningProcess(const std::vector<std::string>& argvIn,
   const std::string cwd = options.workingDirectory.string();
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   std::vector<std::string> argv = argvIn, env = options.environment;
-  auto argvPointers = pointers(argv), envPointers = pointers(env);
+  auto argvPointers = nullTerminatedPointers(argv), envPointers = nullTerminatedPointers(env);
   const int spawned = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argvPointers.data(),
                                   envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
