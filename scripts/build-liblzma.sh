@@ -1,7 +1,8 @@
 #!/bin/sh
-# Cross-builds a static liblzma from Debian's own xz-utils source package for
-# the target of a cross-building CMake preset, and installs it where that
-# preset looks for it. Safe to run again: an existing library is kept.
+# Cross-builds the launcher's static libraries, liblzma and libzstd, from
+# Debian's own xz-utils and libzstd source packages for the target of a
+# cross-building CMake preset, and installs them where that preset looks for
+# them. Safe to run again: an existing library is kept.
 #
 #   scripts/build-liblzma.sh windows         # build/deps/mingw
 #   scripts/build-liblzma.sh linux-aarch64   # build/deps/aarch64
@@ -19,7 +20,7 @@ esac
 prefix="$root/build/deps/$deps"
 src_dir="$root/build/deps/src"
 
-if [ -f "$prefix/lib/liblzma.a" ]; then
+if [ -f "$prefix/lib/liblzma.a" ] && [ -f "$prefix/lib/libzstd.a" ]; then
   exit 0
 fi
 
@@ -61,30 +62,59 @@ if ! has_deb_src; then
 fi
 
 mkdir -p "$src_dir"
-xz_src=$(find "$src_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
-if [ -z "$xz_src" ]; then
-  (cd "$src_dir" && apt_get source xz-utils)
-  xz_src=$(find "$src_dir" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
-fi
+# The unpacked source of a Debian source package, fetched once.
+unpacked_source() {
+  dir=$(find "$src_dir" -mindepth 1 -maxdepth 1 -type d -name "$2-*" | head -n 1)
+  if [ -z "$dir" ]; then
+    (cd "$src_dir" && apt_get source "$1" >&2)
+    dir=$(find "$src_dir" -mindepth 1 -maxdepth 1 -type d -name "$2-*" | head -n 1)
+  fi
+  [ -n "$dir" ] || { echo "$1 source was not unpacked in $src_dir" >&2; exit 1; }
+  echo "$dir"
+}
+xz_src=$(unpacked_source xz-utils xz-utils)
+zstd_src=$(unpacked_source libzstd libzstd)
 remove_temporary_sources
-[ -n "$xz_src" ] || { echo "xz-utils source was not unpacked in $src_dir" >&2; exit 1; }
 
-build_dir="$root/build/deps/xz-$deps"
-cmake -S "$xz_src" -B "$build_dir" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DBUILD_SHARED_LIBS=OFF \
-  -DENABLE_NLS=OFF --no-warn-unused-cli \
-  -DCREATE_XZ_SYMLINKS=OFF -DCREATE_LZMA_SYMLINKS=OFF \
-  -DCMAKE_POSITION_INDEPENDENT_CODE=OFF
-cmake --build "$build_dir" --target liblzma -j 2
+if [ ! -f "$prefix/lib/liblzma.a" ]; then
+  build_dir="$root/build/deps/xz-$deps"
+  cmake -S "$xz_src" -B "$build_dir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF \
+    -DENABLE_NLS=OFF --no-warn-unused-cli \
+    -DCREATE_XZ_SYMLINKS=OFF -DCREATE_LZMA_SYMLINKS=OFF \
+    -DCMAKE_POSITION_INDEPENDENT_CODE=OFF
+  cmake --build "$build_dir" --target liblzma -j 2
 
-# Install only the library and its headers: the xz and xzdec tools are not
-# wanted (and not built).
-mkdir -p "$prefix/lib" "$prefix/include"
-cp "$build_dir/liblzma.a" "$prefix/lib/liblzma.a.tmp"
-cp "$xz_src/src/liblzma/api/lzma.h" "$prefix/include/"
-rm -rf "$prefix/include/lzma"
-cp -R "$xz_src/src/liblzma/api/lzma" "$prefix/include/"
-mv "$prefix/lib/liblzma.a.tmp" "$prefix/lib/liblzma.a"
+  # Install only the library and its headers: the xz and xzdec tools are not
+  # wanted (and not built).
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$build_dir/liblzma.a" "$prefix/lib/liblzma.a.tmp"
+  cp "$xz_src/src/liblzma/api/lzma.h" "$prefix/include/"
+  rm -rf "$prefix/include/lzma"
+  cp -R "$xz_src/src/liblzma/api/lzma" "$prefix/include/"
+  mv "$prefix/lib/liblzma.a.tmp" "$prefix/lib/liblzma.a"
+fi
+
+# libzstd: the static library alone, without threads, legacy formats or the
+# zstd program. The launcher links only its decoder.
+if [ ! -f "$prefix/lib/libzstd.a" ]; then
+  build_dir="$root/build/deps/zstd-$deps"
+  cmake -S "$zstd_src/build/cmake" -B "$build_dir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_SHARED=OFF \
+    -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF \
+    -DZSTD_LEGACY_SUPPORT=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF --no-warn-unused-cli \
+    -DCMAKE_C_FLAGS="-ffunction-sections -fdata-sections" \
+    -DCMAKE_POSITION_INDEPENDENT_CODE=OFF
+  cmake --build "$build_dir" --target libzstd_static -j 2
+
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$build_dir/lib/libzstd.a" "$prefix/lib/libzstd.a.tmp"
+  cp "$zstd_src/lib/zstd.h" "$zstd_src/lib/zstd_errors.h" "$prefix/include/"
+  mv "$prefix/lib/libzstd.a.tmp" "$prefix/lib/libzstd.a"
+fi
