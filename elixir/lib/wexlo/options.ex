@@ -10,10 +10,11 @@ defmodule Wexlo.Options do
           output_dir: Path.t() | nil,
           packer: String.t() | nil,
           block_size: pos_integer() | nil,
-          threads: non_neg_integer() | nil
+          threads: non_neg_integer() | nil,
+          compression: :xz | :zstd | nil
         }
 
-  @keys [:output_dir, :packer, :block_size, :threads]
+  @keys [:output_dir, :packer, :block_size, :threads, :compression]
 
   @doc "The packing options of `release`, every key present (`nil` when not set)."
   def from_release(%Mix.Release{options: options}) do
@@ -32,6 +33,7 @@ defmodule Wexlo.Options do
   defp check({key, value}) when key in [:output_dir, :packer] and is_binary(value), do: :ok
   defp check({:block_size, value}) when is_integer(value) and value > 0, do: :ok
   defp check({:threads, value}) when is_integer(value) and value >= 0, do: :ok
+  defp check({:compression, value}) when value in [:xz, :zstd], do: :ok
 
   defp check({key, value}) when key in @keys do
     Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
@@ -46,4 +48,5 @@ defmodule Wexlo.Options do
   defp expected(key) when key in [:output_dir, :packer], do: "a path, as a string"
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
+  defp expected(:compression), do: ":xz or :zstd"
 end
