@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "format/archive_writer.h"
 #include "format/footer.h"
 #include "format/stub_marker.h"
 #include "metadata/build_metadata.h"
-#include "pack/archive_writer.h"
 #include "pack/xz_encoder.h"
 #include "pack/zstd_encoder.h"
 
