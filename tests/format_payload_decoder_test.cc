@@ -228,6 +228,19 @@ TEST(DecodeZstdPayload, EveryFaultIsTheFirstDamagedFramesLibraryError) {
   }
 }
 
+TEST(DecodeZstdPayload, HugeDeclaredSizesFailBeforeAnyDecoding) {
+  // Frames whose window is small but whose declared contents are vast.
+  const std::string half = testing::zstdFrameDeclaring("x", 20, std::uint64_t{1} << 63);
+  auto overflowing = decodePayload(asBytes(half + half), UINT64_MAX);
+  ASSERT_FALSE(overflowing);
+  EXPECT_EQ(overflowing.error().zstdError, "Destination buffer is too small");
+
+  const std::uint64_t vast = std::uint64_t{1} << 62;
+  auto unallocatable = decodePayload(asBytes(testing::zstdFrameDeclaring("x", 20, vast)), vast);
+  ASSERT_FALSE(unallocatable);
+  EXPECT_EQ(printed(unallocatable.error()), "error: OutOfMemory\n");
+}
+
 TEST(DecodeZstdPayload, AnXzFailureStillPrintsItsCode) {
   EXPECT_EQ(decodeFailureLine({Failure::ParseError, kXzCorrupt, {}}), "XZ/LZMA Decode Failed: 7");
   EXPECT_EQ(decodeFailureLine({Failure::LengthMismatch, 0, {}}), "");

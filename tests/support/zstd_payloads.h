@@ -13,6 +13,11 @@ namespace wexlo::testing {
 // checksum, as the packer makes them.
 std::string zstdCompress(std::string_view data, std::uint64_t frameSize = 0);
 
+// One frame of raw blocks holding `data` that declares a window of
+// 2^windowLog bytes and a content size of `declaredSize`; its checksum is
+// zero, as such a frame is refused before that is read.
+std::string zstdFrameDeclaring(std::string_view data, int windowLog, std::uint64_t declaredSize);
+
 struct PayloadFault {
   std::string what;
   std::string payload;
