@@ -16,6 +16,11 @@
 #                starting any such program costs and the launcher's own work
 #   packer       `wexlo pack` vs `xz -9e -T1` of the tree's tar: one timed
 #                run each; sizes of the compressed release alone
+#   zstd         the same corpus packed with `--compression zstd`: its first
+#                run vs both `xz -dc | tar -x` and `zstd -dc | tar -x` (zstd
+#                -19 -T1) of the same tree, alternating with the runs above,
+#                and how long one of its first runs spends in syncfs (strace);
+#                its peak RSS; its size vs `xz -9e -T1`
 #
 # Page caches are not dropped between runs (that needs privileges this machine
 # does not give), so every run reads warm files. Timings are wall clock on a
@@ -62,6 +67,12 @@ pack_seconds=$(seconds_since "$start")
 payload_bytes=$("$packer" inspect "$launcher" | awk '/^compressed length:/ { print $3 }')
 launcher_bytes=$(stat -c %s "$launcher")
 
+step "packing with wexlo --compression zstd"
+start=$(now)
+"$packer" pack --quiet "$tree" -o "$launcher-zstd" --compression zstd
+zstd_pack_seconds=$(seconds_since "$start")
+zstd_payload_bytes=$("$packer" inspect "$launcher-zstd" | awk '/^compressed length:/ { print $3 }')
+
 step "compressing with xz -9e -T1 (packer baseline)"
 start=$(now)
 xz -9e -T1 -c "$work/corpus.tar" >"$work/corpus.tar.9e.xz"
@@ -70,6 +81,8 @@ xz9e_bytes=$(stat -c %s "$work/corpus.tar.9e.xz")
 
 step "compressing with xz -9 -T1 (first-run baseline, not timed)"
 xz -9 -T1 -c "$work/corpus.tar" >"$work/corpus.tar.xz"
+step "compressing with zstd -19 -T1 (first-run baseline, not timed)"
+zstd -q -19 -T1 -c "$work/corpus.tar" >"$work/corpus.tar.zst"
 
 export CORPUS_INSTALL_DIR="$install"
 step "first runs"
@@ -90,8 +103,21 @@ for n in 1 2 3 4 5; do
   mkdir "$extract.$n"
   # shellcheck disable=SC2016 # the inner shell expands them
   measure pipeline sh -c 'xz -dc "$1" | tar -x -C "$2"' sh "$work/corpus.tar.xz" "$extract.$n"
+  measure first-run-zstd env "CORPUS_INSTALL_DIR=$install-zstd.$n" "$launcher-zstd" >/dev/null
+  mkdir "$extract-zstd.$n"
+  # shellcheck disable=SC2016 # the inner shell expands them
+  measure pipeline-zstd sh -c 'zstd -dc "$1" | tar -x -C "$2"' sh "$work/corpus.tar.zst" \
+    "$extract-zstd.$n"
 done
-rm -rf "$install".? "$extract".?
+# One more zstd first run, to see how much of it is making the tree durable.
+strace -f -T -e trace=syncfs -o "$work/syncfs.strace" \
+  env "CORPUS_INSTALL_DIR=$install-zstd.strace" "$launcher-zstd" >/dev/null
+syncfs_seconds=$(sed -n 's/.*syncfs(.*<\([0-9.]*\)>$/\1/p' "$work/syncfs.strace" | awk '{ s += $1 } END { print s + 0 }')
+rm -rf "$install".? "$extract".? "$install"-zstd.* "$extract"-zstd.?
+zstd_first_run=$(awk '{ print $1 }' "$work/first-run-zstd.times" | median)
+zstd_pipeline=$(awk '{ print $1 }' "$work/pipeline-zstd.times" | median)
+zstd_first_run_cpu=$(awk '{ print $2 + $3 }' "$work/first-run-zstd.times" | median)
+zstd_peak_rss_kib=$(awk '{ print $4 }' "$work/first-run-zstd.times" | median)
 first_run=$(awk '{ print $1 }' "$work/first-run.times" | median)
 pipeline=$(awk '{ print $1 }' "$work/pipeline.times" | median)
 first_run_cpu=$(awk '{ print $2 + $3 }' "$work/first-run.times" | median)
@@ -126,7 +152,10 @@ awk -v first="$first_run" -v pipe="$pipeline" -v first_cpu="$first_run_cpu" -v p
   -v rss="$peak_rss_kib" -v tree="$tree_bytes" \
   -v later="$later_run" -v direct="$direct" -v empty="$empty_static" \
   -v pack="$pack_seconds" -v xz="$xz9e_seconds" \
-  -v payload="$payload_bytes" -v launcher="$launcher_bytes" -v xzsize="$xz9e_bytes" 'BEGIN {
+  -v payload="$payload_bytes" -v launcher="$launcher_bytes" -v xzsize="$xz9e_bytes" \
+  -v zfirst="$zstd_first_run" -v zpipe="$zstd_pipeline" -v zfirst_cpu="$zstd_first_run_cpu" \
+  -v zrss="$zstd_peak_rss_kib" -v zpayload="$zstd_payload_bytes" -v zpack="$zstd_pack_seconds" \
+  -v syncfs="$syncfs_seconds" 'BEGIN {
   mib = 1048576
   row("measure", "wexlo", "baseline", "result", "target", "")
   row("---", "---", "---", "---", "---", "---")
@@ -153,8 +182,23 @@ awk -v first="$first_run" -v pipe="$pipeline" -v first_cpu="$first_run_cpu" -v p
   row("packer, compressed size", sprintf("%.2f MiB", payload / mib),
       sprintf("%.2f MiB  xz -9e -T1", xzsize / mib), sprintf("%+.2f %%", d), "<= +3 %",
       met(d <= 3))
-  printf "\nCPU time (user + system), medians: first run %.2f s, xz -dc into tar -x %.2f s.\n",
-    first_cpu, pipe_cpu
+  r = zfirst / pipe
+  row("zstd first run, median 5", sprintf("%.2f s", zfirst),
+      sprintf("%.2f s  xz -dc into tar -x", pipe), sprintf("%.2fx", r), "<= 0.15x", met(r <= 0.15))
+  r = zfirst / zpipe
+  row("zstd first run, median 5", sprintf("%.2f s", zfirst),
+      sprintf("%.2f s  zstd -dc into tar -x", zpipe), sprintf("%.2fx", r), "<= 1.0x", met(r <= 1))
+  row("  of which syncfs (1 run)", sprintf("%.2f s", syncfs), "", "", "", "")
+  d = zrss / 1024 - tree / mib
+  row("zstd peak RSS, first run", sprintf("%.1f MiB", zrss / 1024),
+      sprintf("%.1f MiB  tree size", tree / mib), sprintf("%+.1f MiB", d), "<= +40 MiB", met(d <= 40))
+  d = (zpayload / xzsize - 1) * 100
+  row("zstd compressed size", sprintf("%.2f MiB", zpayload / mib),
+      sprintf("%.2f MiB  xz -9e -T1", xzsize / mib), sprintf("%+.2f %%", d), "<= +4 %",
+      met(d <= 4))
+  printf "\nCPU time (user + system), medians: first run %.2f s, xz -dc into tar -x %.2f s; zstd first run %.2f s.\n",
+    first_cpu, pipe_cpu, zfirst_cpu
+  printf "Packing with --compression zstd took %.1f s.\n", zpack
   printf "The packed executable is %.2f MiB: the compressed release and %.2f MiB of stub, metadata and footer.\n",
     launcher / mib, (launcher - payload) / mib
 }

@@ -9,11 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "format/archive_writer.h"
 #include "format/footer.h"
 #include "format/stub_marker.h"
 #include "metadata/build_metadata.h"
-#include "pack/archive_writer.h"
 #include "pack/xz_encoder.h"
+#include "pack/zstd_encoder.h"
 
 namespace {
 
@@ -170,6 +171,23 @@ void writeAll() {
   writeSeed("payload_decoder", "one_block", withDeclaredLength(text.size(), oneBlock));
   writeSeed("payload_decoder", "three_blocks", withDeclaredLength(text.size(), threeBlocks));
   writeSeed("payload_decoder", "empty", withDeclaredLength(0, empty));
+
+  // The zstd decoder's two kinds of input: a payload as it is (mode byte 0),
+  // and content to compress into frames and damage (mode byte 1).
+  auto zstdFrames = [](std::span<const std::uint8_t> input, std::uint64_t frameSize) {
+    return wexlo::compressZstdPayload(input, {.threads = 1, .blockSize = frameSize, .level = 3})
+        .value();
+  };
+  auto asIs = [](std::uint16_t length, std::span<const std::uint8_t> payload) {
+    return std::string(1, '\0') + withDeclaredLength(length, payload);
+  };
+  const Bytes shortText = sampleText(300);
+  writeSeed("zstd_payload_decoder", "one_frame", asIs(3000, zstdFrames(text, 0)));
+  writeSeed("zstd_payload_decoder", "three_frames", asIs(300, zstdFrames(shortText, 100)));
+  writeSeed("zstd_payload_decoder", "damaged_checksum",
+            std::string("\x01\x63\xFF\xFF\x01") + std::string(shortText.begin(), shortText.end()));
+  writeSeed("zstd_payload_decoder", "intact",
+            std::string("\x01\x1F\x00\x00\x00") + std::string(shortText.begin(), shortText.end()));
 
   writeSeed("command_line", "utf16_line",
             utf16le(uR"("C:\Program Files\app.exe" -s elixir "a b" c\"d "e\\" "" f\\\"g "h""i")"

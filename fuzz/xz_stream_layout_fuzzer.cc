@@ -16,7 +16,8 @@ void checkLayout(std::span<const std::uint8_t> stream) {
     FUZZ_CHECK(layout->streamSize == stream.size());
     return;
   }
-  const auto [failure, code] = layout.error();
+  const auto [failure, code, zstdError] = layout.error();
+  FUZZ_CHECK(zstdError.empty());
   if (code == 0) {
     FUZZ_CHECK(failure == wexlo::Failure::OutOfMemory);
   } else {

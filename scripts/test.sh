@@ -20,6 +20,8 @@ sh scripts/build-liblzma.sh linux-aarch64
 cmake --preset linux-aarch64 >/dev/null
 cmake --build --preset linux-aarch64
 
+# libzstd for the native stub, built small (see the script).
+sh scripts/build-liblzma.sh linux-x86_64
 cmake --preset ci -DWEXLO_WINDOWS_STUB="$root/build/windows/bin/wexlo-stub-windows-x86_64.exe" \
   -DWEXLO_AARCH64_STUB="$root/build/linux-aarch64/bin/wexlo-stub-linux-aarch64" >/dev/null
 cmake --build --preset ci

@@ -9,6 +9,7 @@
 #include "support/launcher_kit.h"
 #include "support/runtime_arguments.h"
 #include "support/synthetic_release.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo::testing {
 namespace {
@@ -36,11 +37,10 @@ hex() { printf %s "$1" | od -An -v -tx1 | tr -d ' \n'; }
 exit "${WEXLO_FAKE_ERL_EXIT:-0}"
 )sh";
 
-// Packs the release once per test program, as a user would: the packer
-// finds the aarch64 stub beside itself.
-const fs::path& launcher() {
+// The release every test packs: written once per test program.
+const fs::path& releaseDirectory() {
   static TempDir dir;
-  static const fs::path packed = [] {
+  static const fs::path written = [] {
     auto files = syntheticRelease("demo_app", "0.1.3", "17.1", 20);
     for (auto& file : files) {
       if (file.path == "erts-17.1/bin/erl") file.content = kRecordingRuntime;
@@ -48,8 +48,17 @@ const fs::path& launcher() {
     files.push_back({"releases/0.1.3/demo_app.rel",
                      R"({release,{"demo_app","0.1.3"},{erts,"17.1"},[]}.)", 0100644});
     writeTree(dir / "release", files);
-    return packRelease(dir / "release", dir / "demo_app", {"--target", "linux-aarch64"});
+    return dir / "release";
   }();
+  return written;
+}
+
+// Packs the release once per test program, as a user would: the packer
+// finds the aarch64 stub beside itself.
+const fs::path& launcher() {
+  static TempDir dir;
+  static const fs::path packed =
+      packRelease(releaseDirectory(), dir / "demo_app", {"--target", "linux-aarch64"});
   return packed;
 }
 
@@ -65,8 +74,9 @@ class Aarch64LauncherTest : public ::testing::Test {
   }
 
   ProcessResult run(std::vector<std::string> args, std::vector<std::string> env = {},
-                    std::optional<std::string> input = std::nullopt) {
-    args.insert(args.begin(), {std::string(kQemu), launcher().string()});
+                    std::optional<std::string> input = std::nullopt,
+                    const fs::path& which = launcher()) {
+    args.insert(args.begin(), {std::string(kQemu), which.string()});
     env.insert(env.begin(),
                {"HOME=" + (dir_ / "home").string(), "WEXLO_FAKE_ERL_RECORD=" + record().string()});
     return runProcess(args, {env, input, dir_.path()});
@@ -118,6 +128,37 @@ TEST_F(Aarch64LauncherTest, AServiceStartsTheRuntimeWithTheEighteenFixedArgument
   ASSERT_EQ(expected.size(), 18u);
   expected.insert(expected.end(), {"--port", "4101"});
   EXPECT_EQ(seen->args, expected);
+}
+
+TEST_F(Aarch64LauncherTest, ZstdLaunchersUnpackTheReleaseAndDamagedOnesWriteNothing) {
+  const fs::path packed = packRelease(releaseDirectory(), dir_ / "zstd",
+                                      {"--target", "linux-aarch64", "--compression", "zstd"});
+  auto result = run({"zstd"}, {}, std::nullopt, packed);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out + result.err, "");
+  for (const auto& entry : fs::recursive_directory_iterator(releaseDirectory())) {
+    if (!entry.is_regular_file()) continue;
+    const fs::path relative = fs::relative(entry.path(), releaseDirectory());
+    EXPECT_EQ(readFile(install() / relative), readFile(entry.path())) << relative;
+  }
+
+  const std::string metadata = metadataText("demo_app", "0.1.3", "17.1");
+  const std::string archive = makeArchive({{"bin/demo_app", "#!/bin/sh\n"}});
+  fs::remove_all(dir_ / "home");
+  run({}, {}, std::nullopt,
+      packRawFor("linux-aarch64", dir_ / "frames", metadata, zstdCompress(archive, 7),
+                 archive.size()));
+  EXPECT_EQ(readFile(install() / "bin/demo_app"), "#!/bin/sh\n");
+
+  for (const auto& fault : zstdPayloadFaults(archive)) {
+    fs::remove_all(dir_ / "home");
+    auto refused = run({}, {}, std::nullopt,
+                       packRawFor("linux-aarch64", dir_ / "damaged", metadata, fault.payload,
+                                  fault.decompressedLength));
+    EXPECT_EQ(refused.status, 1) << fault.what;
+    EXPECT_EQ(refused.err, fault.err) << fault.what;
+    EXPECT_FALSE(fs::exists(install() / "bin")) << fault.what;
+  }
 }
 
 TEST_F(Aarch64LauncherTest, TheRuntimesStatusBecomesTheLaunchers) {

@@ -10,6 +10,7 @@
 #include "format/xz_stream_layout.h"
 #include "support/launcher_kit.h"
 #include "support/synthetic_release.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo::testing {
 namespace {
@@ -173,6 +174,35 @@ TEST_F(InstallRunTest, APayloadThatDoesNotDecodeLeavesNothingBehind) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{".wexlo-install.lock", ".wexlo-run.lock"}));
+  }
+}
+
+TEST_F(InstallRunTest, ZstdPayloadsOfOneOrManyFramesUnpackTheRelease) {
+  const std::string archive = makeArchive(files_);
+  for (std::uint64_t frameSize : {0, 1000}) {
+    fs::remove_all(dir_ / "root");
+    launcher_ = packRaw(dir_ / "zstd", metadata_, zstdCompress(archive, frameSize), archive.size());
+    auto result = run();
+    ASSERT_EQ(result.status, 0) << frameSize << ": " << result.err;
+    EXPECT_EQ(result.err, "");
+    expectTreeMatches(install());
+  }
+}
+
+TEST_F(InstallRunTest, ADamagedZstdPayloadWritesNothing) {
+  for (const auto& fault : zstdPayloadFaults(makeArchive(files_))) {
+    fs::remove_all(dir_ / "root");
+    launcher_ = packRaw(dir_ / "broken", metadata_, fault.payload, fault.decompressedLength);
+    auto result = run();
+    EXPECT_EQ(result.status, 1) << fault.what;
+    EXPECT_EQ(result.err, fault.err) << fault.what;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(install())) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".wexlo-install.lock", ".wexlo-run.lock"}))
+        << fault.what;
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "support/launcher_kit.h"
 #include "support/synthetic_release.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo::testing {
 namespace {
@@ -143,6 +144,11 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
            {dir_ / "out", {"--erts-version", ".."}, "is not usable as a directory name"},
            {dir_ / "out", {"--block-size", "4096"}, "--block-size: Value 4096 not in range"},
            {dir_ / "out", {"--threads", "100000"}, "--threads: Value 100000 not in range"},
+           {dir_ / "out", {"--compression", "gzip"}, "--compression: gzip not in {xz,zstd}"},
+           {dir_ / "out",
+            {"--compression", "zstd", "--level", "23"},
+            "--level: Value 23 not in range -131072 to 22"},
+           {dir_ / "out", {"--level", "3"}, "--level applies to --compression zstd only"},
        }) {
     auto extra = c.extra;
     extra.push_back("--quiet");
@@ -195,6 +201,35 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
   EXPECT_EQ(readFile(dir_ / "payload"), payload);
   EXPECT_EQ(readFile(dir_ / "wexlo"), packer);
   EXPECT_FALSE(fs::exists(dir_ / "out"));
+  auto rawZstd = runProcess({packerPath().string(), "pack", "--metadata", (dir_ / "meta").string(),
+                             "--payload", (dir_ / "payload").string(), "--decompressed-length", "1",
+                             "-o", (dir_ / "out").string(), "--compression", "zstd"});
+  EXPECT_NE(rawZstd.err.find("takes no RELEASE_DIR"), std::string::npos) << rawZstd.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+TEST_F(PackRoundTripTest, AZstdLauncherIsTheSameWhateverTheThreadsAndComesBackExactly) {
+  const std::vector<std::string> zstd = {"--quiet", "--compression", "zstd", "--level",
+                                         "3",       "--block-size",  "65536"};
+  auto withThreads = [&](const char* threads) {
+    auto extra = zstd;
+    extra.insert(extra.end(), {"--threads", threads});
+    return extra;
+  };
+  ASSERT_EQ(pack(dir_ / "one", withThreads("1")).status, 0);
+  ASSERT_EQ(pack(dir_ / "two", withThreads("3")).status, 0);
+  EXPECT_EQ(readFile(dir_ / "one"), readFile(dir_ / "two"));
+
+  auto inspected = runProcess({packerPath().string(), "inspect", (dir_ / "one").string()});
+  EXPECT_NE(inspected.out.find("compression: zstd\n"), std::string::npos) << inspected.out;
+  EXPECT_NE(inspected.out.find("--compression zstd --level 3"), std::string::npos);
+  auto run =
+      runProcess({(dir_ / "one").string()},
+                 {{"DEMO_APP_INSTALL_DIR=" + (dir_ / "root").string()}, std::nullopt, dir_.path()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const auto& file : files_) {
+    EXPECT_EQ(readFile(dir_ / "root/.wexlo/demo_app_erts-17.1_0.1.3" / file.path), file.content);
+  }
 }
 
 // Whether process `pid` has a file below `directory` open.
@@ -278,7 +313,11 @@ TEST_F(PackRoundTripTest, UsageErrorsAreOneLineOfThePackersOwnAndHelpIsNot) {
 }
 
 TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
-  ASSERT_EQ(pack(dir_ / "app", {"--quiet"}).status, 0);
+  for (std::string compression : {"zstd", "xz"}) {
+    ASSERT_EQ(pack(dir_ / "app", {"--quiet", "--compression", compression}).status, 0);
+    auto inspected = runProcess({packerPath().string(), "inspect", (dir_ / "app").string()});
+    EXPECT_NE(inspected.out.find("compression: " + compression + "\n"), std::string::npos);
+  }
   auto listed =
       runProcess({packerPath().string(), "inspect", (dir_ / "app").string(), "--list", "--verify"});
   EXPECT_EQ(listed.status, 0) << listed.err;
@@ -291,6 +330,17 @@ TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
   auto damaged =
       runProcess({packerPath().string(), "inspect", (dir_ / "damaged").string(), "--verify"});
   EXPECT_NE(damaged.status, 0);
+
+  // zstd payloads are checked as closely, frame walk and contents.
+  const std::string archive = makeArchive({{"x", "y"}});
+  for (const auto& fault : zstdPayloadFaults(archive)) {
+    packRaw(dir_ / "raw", metadataText("demo_app", "0.1.3", "17.1"), fault.payload,
+            fault.decompressedLength);
+    auto verified =
+        runProcess({packerPath().string(), "inspect", (dir_ / "raw").string(), "--verify"});
+    EXPECT_EQ(verified.status, 1) << fault.what;
+    EXPECT_TRUE(verified.err.starts_with("wexlo: error: payload ")) << verified.err;
+  }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "support/synthetic_release.h"
 #include "support/windows_launcher_fixture.h"
 #include "support/wine_runner.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo::testing {
 namespace {
@@ -170,6 +171,35 @@ TEST_F(WindowsLauncherTest, ADamagedPayloadReportsTheDecoderResult) {
   EXPECT_EQ(result.out, notice());
   EXPECT_EQ(result.err, "error: XZ/LZMA Decode Failed: 7\nerror: ParseError\n");
   EXPECT_FALSE(fs::exists(install() / "_metadata.json"));
+}
+
+TEST_F(WindowsLauncherTest, ZstdLaunchersUnpackTheReleaseAndDamagedOnesWriteNothing) {
+  const fs::path packed = packRelease(shared().release, dir_ / "zstd.exe",
+                                      {"--target", "windows-x86_64", "--compression", "zstd"});
+  auto result = wine().run(packed, {"zstd"}, {environment(), std::nullopt, dir_.path()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  expectInstallMatchesRelease();
+  EXPECT_EQ(readRecord().args.back(), "zstd");
+
+  const std::string metadata = metadataText("demo_app", "0.1.3", "17.1");
+  const std::string archive = makeArchive({{"bin/demo_app.bat", "@echo off\r\n"}});
+  const fs::path frames = packRawFor("windows-x86_64", dir_ / "frames.exe", metadata,
+                                     zstdCompress(archive, 7), archive.size());
+  fs::remove_all(root());
+  auto many = wine().run(frames, {}, {environment(), std::nullopt, dir_.path()});
+  EXPECT_EQ(readFile(install() / "bin/demo_app.bat"), "@echo off\r\n") << many.err;
+
+  for (const auto& fault : zstdPayloadFaults(archive)) {
+    fs::remove_all(root());
+    const fs::path damaged = packRawFor("windows-x86_64", dir_ / "damaged.exe", metadata,
+                                        fault.payload, fault.decompressedLength);
+    auto refused = wine().run(damaged, {}, {environment(), std::nullopt, dir_.path()});
+    EXPECT_EQ(refused.status, 1) << fault.what;
+    EXPECT_EQ(refused.err, fault.err) << fault.what;
+    EXPECT_FALSE(fs::exists(install() / "bin")) << fault.what;
+    EXPECT_FALSE(fs::exists(install() / "_metadata.json")) << fault.what;
+  }
 }
 
 TEST_F(WindowsLauncherTest, ALauncherSignedAfterPackingStillRuns) {

@@ -8,6 +8,7 @@
 #include "format/payload_decoder.h"
 #include "support/launcher_kit.h"
 #include "support/sample_data.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo {
 namespace {
@@ -191,5 +192,60 @@ TEST(DecodePayload, UnallocatableOutputIsOutOfMemory) {
   EXPECT_EQ(result.error().code, 0);
 }
 
+namespace zstd {
+
+std::string asString(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+Bytes asBytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// The launcher's standard error for a failed decode.
+std::string printed(const DecodeFailure& failure) {
+  std::string line = decodeFailureLine(failure);
+  return (line.empty() ? "" : "error: " + line + "\n") +
+         "error: " + std::string(failureName(failure.failure)) + "\n";
+}
+
+TEST(DecodeZstdPayload, OneOrManyFramesOnAnyNumberOfThreads) {
+  for (std::uint64_t frameSize : {0, 16384, 99999}) {
+    const Bytes payload = asBytes(testing::zstdCompress(asString(kArchive), frameSize));
+    for (unsigned threads : {0u, 1u, 3u, 20u}) {
+      std::size_t given = 0;
+      auto decoded = decodePayload(payload, kArchive.size(), threads,
+                                   [&](auto frame) { given += frame.size(); });
+      ASSERT_TRUE(decoded) << frameSize << ": " << printed(decoded.error());
+      EXPECT_TRUE(std::ranges::equal(decoded->bytes(), kArchive)) << frameSize << ", " << threads;
+      EXPECT_EQ(given, payload.size());  // every frame's bytes given back, once
+    }
+  }
+}
+
+TEST(DecodeZstdPayload, EveryFaultIsTheFirstDamagedFramesLibraryError) {
+  for (const auto& fault : testing::zstdPayloadFaults(asString(kArchive))) {
+    for (unsigned threads : {1u, 3u}) {
+      auto decoded = decodePayload(asBytes(fault.payload), fault.decompressedLength, threads);
+      ASSERT_FALSE(decoded) << fault.what;
+      EXPECT_EQ(printed(decoded.error()), fault.err) << fault.what;
+    }
+  }
+}
+
+TEST(DecodeZstdPayload, HugeDeclaredSizesFailBeforeAnyDecoding) {
+  // Frames whose window is small but whose declared contents are vast.
+  const std::string half = testing::zstdFrameDeclaring("x", 20, std::uint64_t{1} << 63);
+  auto overflowing = decodePayload(asBytes(half + half), UINT64_MAX);
+  ASSERT_FALSE(overflowing);
+  EXPECT_EQ(overflowing.error().zstdError, "Destination buffer is too small");
+
+  const std::uint64_t vast = std::uint64_t{1} << 62;
+  auto unallocatable = decodePayload(asBytes(testing::zstdFrameDeclaring("x", 20, vast)), vast);
+  ASSERT_FALSE(unallocatable);
+  EXPECT_EQ(printed(unallocatable.error()), "error: OutOfMemory\n");
+}
+
+TEST(DecodeZstdPayload, AnXzFailureStillPrintsItsCode) {
+  EXPECT_EQ(decodeFailureLine({Failure::ParseError, kXzCorrupt, {}}), "XZ/LZMA Decode Failed: 7");
+  EXPECT_EQ(decodeFailureLine({Failure::LengthMismatch, 0, {}}), "");
+}
+
+}  // namespace zstd
 }  // namespace
 }  // namespace wexlo

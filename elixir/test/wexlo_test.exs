@@ -40,13 +40,19 @@ defmodule WexloTest do
       out = Path.join(ctx.dir, "out")
 
       release =
-        release(ctx.release_dir, packer: packer, output_dir: out, block_size: 4096, threads: 3)
+        release(ctx.release_dir,
+          packer: packer,
+          output_dir: out,
+          block_size: 4096,
+          threads: 3,
+          compression: :zstd
+        )
 
       assert Wexlo.pack(release) == release
 
       assert packer_args(packer) ==
                ["pack", ctx.release_dir, "--output", Path.join(out, "my_app"), "--quiet"] ++
-                 ["--block-size", "4096", "--threads", "3"]
+                 ["--block-size", "4096", "--threads", "3", "--compression", "zstd"]
 
       Wexlo.pack(release(ctx.release_dir, packer: packer, output_dir: out, service: true))
       assert List.last(packer_args(packer)) == "--service"
@@ -149,6 +155,10 @@ defmodule WexloTest do
 
       assert_raise Mix.Error, ~r/"8M" is not a valid block_size/, fn ->
         Wexlo.pack(release(ctx.release_dir, block_size: "8M"))
+      end
+
+      assert_raise Mix.Error, ~r/:gzip is not a valid compression \(:xz or :zstd\)/, fn ->
+        Wexlo.pack(release(ctx.release_dir, compression: :gzip))
       end
 
       assert_raise Mix.Error, ~r/"yes" is not a valid service \(true or false\)/, fn ->

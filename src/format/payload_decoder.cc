@@ -6,17 +6,19 @@
 #include <array>
 #include <new>
 
+#include "format/zstd_frames.h"
+#include "format/zstd_payload_decoder.h"
 #include "platform/workers.h"
 
 namespace wexlo {
 namespace {
 
 std::unexpected<DecodeFailure> failCode(int code) {
-  return std::unexpected(DecodeFailure{Failure::ParseError, code});
+  return std::unexpected(DecodeFailure{Failure::ParseError, code, {}});
 }
 
 std::unexpected<DecodeFailure> failPlain(Failure failure) {
-  return std::unexpected(DecodeFailure{failure, 0});
+  return std::unexpected(DecodeFailure{failure, 0, {}});
 }
 
 std::unexpected<DecodeFailure> failWith(lzma_ret ret) {
@@ -108,6 +110,8 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
                                                           std::uint64_t decompressedLength,
                                                           unsigned threads,
                                                           const BlockDoneFn& done) {
+  if (isZstdPayload(compressed))
+    return decodeZstdPayload(compressed, decompressedLength, threads, done);
   // liblzma would take more than the launcher accepts, so the shape is
   // judged before any memory for the output is taken.
   auto layout = readXzStreamLayout(compressed);
@@ -142,6 +146,12 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
   // A stream longer than declared failed above, in the block that crossed the end.
   if (layout->uncompressedSize != decompressedLength) return failPlain(Failure::LengthMismatch);
   return PayloadBuffer(std::move(data), size);
+}
+
+std::string decodeFailureLine(const DecodeFailure& failure) {
+  if (!failure.zstdError.empty()) return "ZSTD Decode Failed: " + std::string(failure.zstdError);
+  if (failure.code != 0) return "XZ/LZMA Decode Failed: " + std::to_string(failure.code);
+  return {};
 }
 
 }  // namespace wexlo

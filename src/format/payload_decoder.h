@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "format/xz_stream_layout.h"
 #include "platform/failure.h"
@@ -30,7 +31,9 @@ class PayloadBuffer {
 };
 
 // Decodes `compressed` (read in place, never copied) into one buffer of
-// `decompressedLength` bytes. The stream must have check none or CRC32 and
+// `decompressedLength` bytes. A payload that starts with the zstd frame magic
+// is a run of zstd frames (see decodeZstdPayload); anything else is taken
+// for one xz stream. The xz stream must have check none or CRC32 and
 // LZMA2 alone in every block; it must decode to exactly the declared length.
 // Blocks are decoded on up to `threads` threads at once (0: one per core),
 // each straight into its part of the buffer; every block and its check is
@@ -43,5 +46,9 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
                                                           std::uint64_t decompressedLength,
                                                           unsigned threads = 0,
                                                           const BlockDoneFn& done = {});
+
+// The error log line that names a decoder's own result ("XZ/LZMA Decode
+// Failed: 7", "ZSTD Decode Failed: <error name>"); empty for plain failures.
+std::string decodeFailureLine(const DecodeFailure& failure);
 
 }  // namespace wexlo

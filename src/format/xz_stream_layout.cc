@@ -13,11 +13,11 @@ constexpr std::array<std::uint8_t, 6> kHeaderMagic{0xFD, '7', 'z', 'X', 'Z', 0x0
 constexpr std::uint64_t kLargestAcceptedDictionary = std::uint64_t{3} << 30;
 
 std::unexpected<DecodeFailure> failCode(int code) {
-  return std::unexpected(DecodeFailure{Failure::ParseError, code});
+  return std::unexpected(DecodeFailure{Failure::ParseError, code, {}});
 }
 
 std::unexpected<DecodeFailure> failPlain(Failure failure) {
-  return std::unexpected(DecodeFailure{failure, 0});
+  return std::unexpected(DecodeFailure{failure, 0, {}});
 }
 
 struct IndexDeleter {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "platform/failure.h"
@@ -17,11 +18,13 @@ inline constexpr int kXzUnsupported = 6;  // options this decoder does not take
 inline constexpr int kXzCorrupt = 7;      // bad checksums, sizes or data; input ends early
 inline constexpr int kXzOutputFull = 8;   // decodes to more than the declared length
 
-// code != 0: the decoder result code to print, and failure is ParseError.
-// code == 0: a plain failure such as OutOfMemory or LengthMismatch.
+// code != 0: the xz decoder result code to print, and failure is ParseError.
+// zstdError set: the zstd library's error name to print, and failure is
+// ParseError. Neither: a plain failure such as OutOfMemory or LengthMismatch.
 struct DecodeFailure {
   Failure failure = Failure::ParseError;
   int code = 0;
+  std::string_view zstdError;  // a static string of the library
 };
 
 // Where one block lies, as the index records it.

@@ -58,9 +58,7 @@ Status decodeAndUnpack(FileSystem& fs, ErrorLog& log, const InstallRequest& requ
   }
   auto decoded = decodePayload(build.payload, build.decompressedLength, 0, blockDone);
   if (!decoded) {
-    if (decoded.error().code != 0) {
-      log.logError({"XZ/LZMA Decode Failed: ", std::to_string(decoded.error().code)});
-    }
+    if (const auto line = decodeFailureLine(decoded.error()); !line.empty()) log.logError({line});
     return fail(decoded.error().failure);
   }
   return unpackArchive(fs, decoded->bytes(), request.installDirectory, 0,

@@ -7,6 +7,7 @@
 #include "format/footer.h"
 #include "format/payload_decoder.h"
 #include "format/stub_marker.h"
+#include "format/zstd_frames.h"
 #include "metadata/build_metadata.h"
 #include "metadata/start_mode.h"
 #include "pack/files.h"
@@ -19,6 +20,7 @@ namespace {
 
 std::string describeDecodeFailure(const DecodeFailure& failure) {
   if (failure.code != 0) return "XZ/LZMA decode result " + std::to_string(failure.code);
+  if (!failure.zstdError.empty()) return "zstd: " + std::string(failure.zstdError);
   return std::string(failureName(failure.failure));
 }
 
@@ -37,7 +39,21 @@ PackResult<void> verifyMetadata(const EmbeddedBuild& build) {
   return {};
 }
 
+PackResult<void> verifyZstdFrames(const EmbeddedBuild& build) {
+  auto frames = readZstdFrames(build.payload);
+  if (!frames) {
+    return packError("payload is not a sound run of zstd frames: " +
+                     std::string(frames.error().zstdError));
+  }
+  if (frames->uncompressedSize != build.decompressedLength) {
+    return packError("payload decompresses to " + std::to_string(frames->uncompressedSize) +
+                     " bytes, the footer says " + std::to_string(build.decompressedLength));
+  }
+  return {};
+}
+
 PackResult<void> verifyStream(const EmbeddedBuild& build) {
+  if (isZstdPayload(build.payload)) return verifyZstdFrames(build);
   auto stream = describeXzStream(build.payload);
   if (!stream)
     return packError("payload is not a sound xz stream: " +
@@ -124,7 +140,7 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   const auto stubBytes = std::span<const std::uint8_t>(*image).first(
       static_cast<std::size_t>(build->payload.data() - image->data()));
   const auto marker = findStubMarker(stubBytes);
-  auto stream = describeXzStream(build->payload);
+  const bool zstd = isZstdPayload(build->payload);
 
   out << "target: " << (marker ? marker->target : "unknown") << '\n';
   if (marker) out << "toolchain: " << marker->toolchain << '\n';
@@ -135,7 +151,15 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   }
   out << "compressed length: " << build->payload.size() << '\n';
   out << "decompressed length: " << build->decompressedLength << '\n';
-  if (stream) {
+  out << "compression: " << (zstd ? "zstd" : "xz") << '\n';
+  if (zstd) {
+    auto frames = readZstdFrames(build->payload);
+    if (frames) {
+      out << "blocks: " << frames->frames.size() << '\n';
+    } else {
+      out << "blocks: unknown (" << frames.error().zstdError << ")\n";
+    }
+  } else if (auto stream = describeXzStream(build->payload)) {
     out << "blocks: " << stream->blockCount << '\n';
   } else {
     out << "blocks: unknown (" << failureName(stream.error()) << ")\n";

@@ -12,6 +12,7 @@
 #include "pack/progress_line.h"
 #include "pack/summary_line.h"
 #include "pack/xz_encoder.h"
+#include "pack/zstd_encoder.h"
 #include "platform/process_start.h"
 
 namespace {
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
   std::optional<std::string> target, stub, appName, appVersion, ertsVersion;
   std::optional<std::uint64_t> blockSize, decompressedLength;
   std::optional<std::uint32_t> threads;
+  std::string compression = "xz";
+  std::optional<int> level;
   bool quiet = false, service = false;
   pack->add_option("RELEASE_DIR", releaseDirectory, "The assembled release directory");
   // Checked below rather than by CLI11, so a missing -o gets the packer's own line and status.
@@ -72,12 +75,17 @@ int main(int argc, char** argv) {
   pack->add_option("--app-name", appName, "Overrides the release's name");
   pack->add_option("--app-version", appVersion, "Overrides the release's version");
   pack->add_option("--erts-version", ertsVersion, "Overrides the release's ERTS version");
-  pack->add_option("--block-size", blockSize, "xz block size in bytes")
+  pack->add_option("--block-size", blockSize, "Bytes per xz block or zstd frame")
       ->check(kUnsigned)
       ->check(CLI::Range(wexlo::kMinXzBlockSize, wexlo::kMaxXzBlockSize));
   pack->add_option("--threads", threads, "Compression threads (0: one per core)")
       ->check(kUnsigned)
       ->check(CLI::Range(std::uint32_t{0}, wexlo::kMaxXzThreads));
+  pack->add_option("--compression", compression,
+                   "xz (smallest) or zstd (fastest first run); default xz")
+      ->check(CLI::IsMember({"xz", "zstd"}));
+  pack->add_option("--level", level, "zstd level (default 19)")
+      ->check(CLI::Range(wexlo::minZstdLevel(), wexlo::maxZstdLevel()));
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_flag("--service", service,
                  "Boot without Elixir's command-line handler, for a release that keeps running");
@@ -112,10 +120,12 @@ int main(int argc, char** argv) {
   const wexlo::StubChoice stubChoice{target, stub, stubDirectories};
   const bool raw = !metadataFile.empty() || !payloadFile.empty() || decompressedLength;
   if (raw) {
-    if (!releaseDirectory.empty() || appVersion || ertsVersion || blockSize || threads) {
+    if (!releaseDirectory.empty() || appVersion || ertsVersion || blockSize || threads ||
+        pack->count("--compression") || level) {
       return reportError(
           {"raw mode (--metadata, --payload, --decompressed-length) takes no "
-           "RELEASE_DIR, --app-version, --erts-version, --block-size or --threads"});
+           "RELEASE_DIR, --app-version, --erts-version, --block-size, --threads, --compression "
+           "or --level"});
     }
     if (metadataFile.empty() || payloadFile.empty() || !decompressedLength) {
       return reportError({"raw mode needs all of --metadata, --payload and --decompressed-length"});
@@ -127,6 +137,8 @@ int main(int argc, char** argv) {
   if (releaseDirectory.empty()) {
     return reportError({"give a RELEASE_DIR (or --metadata, --payload and --decompressed-length)"});
   }
+  const bool zstd = compression == "zstd";
+  if (level && !zstd) return reportError({"--level applies to --compression zstd only"});
 
   wexlo::ProgressLine progressLine(stderr);
   const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
@@ -138,6 +150,8 @@ int main(int argc, char** argv) {
       .blockSize = blockSize.value_or(0),
       .threads = threads.value_or(0),
       .service = service,
+      .compression = zstd ? wexlo::Compression::Zstd : wexlo::Compression::Xz,
+      .zstdLevel = level.value_or(wexlo::kDefaultZstdLevel),
       .progress = {},
       .warning =
           [&](std::string_view message) {

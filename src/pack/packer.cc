@@ -33,6 +33,10 @@ std::string renderPackOptions(const PackOptions& options, std::string_view targe
   std::string text =
       "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
   if (options.service) text += " " + std::string(kServiceOption);
+  // An xz launcher's record stays what it was before zstd existed.
+  if (options.compression == Compression::Zstd) {
+    text += " --compression zstd --level " + std::to_string(options.zstdLevel);
+  }
   if (options.overrides.appName) text += " --app-name " + *options.overrides.appName;
   if (options.overrides.appVersion) text += " --app-version " + *options.overrides.appVersion;
   if (options.overrides.ertsVersion) text += " --erts-version " + *options.overrides.ertsVersion;
@@ -80,11 +84,20 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
   });
   if (!archive) return std::unexpected(archive.error());
 
-  const XzOptions xz{
-      .threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset};
-  auto payload = compressPayload(*archive, xz, [&](std::uint64_t done, std::uint64_t total) {
+  auto compressing = [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("compressing", done, total);
-  });
+  };
+  auto payload =
+      options.compression == Compression::Zstd
+          ? compressZstdPayload(*archive,
+                                {.threads = options.threads,
+                                 .blockSize = options.blockSize,
+                                 .level = options.zstdLevel},
+                                compressing)
+          : compressPayload(
+                *archive,
+                {.threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset},
+                compressing);
   if (!payload) {
     return packError("compressing the release failed: " +
                      std::string(failureName(payload.error())));

@@ -12,6 +12,7 @@
 #include "pack/pack_error.h"
 #include "pack/release.h"
 #include "pack/stub.h"
+#include "pack/zstd_encoder.h"
 
 namespace wexlo {
 
@@ -21,6 +22,10 @@ using PackProgress =
 // A note worth the user's attention that does not stop the pack.
 using PackWarning = std::function<void(std::string_view message)>;
 
+// How the payload is compressed: one xz stream, or zstd frames, which a
+// launcher decodes several times as fast for a few per cent more bytes.
+enum class Compression { Xz, Zstd };
+
 struct PackOptions {
   std::filesystem::path releaseDirectory;
   std::filesystem::path output;
@@ -29,6 +34,8 @@ struct PackOptions {
   std::uint64_t blockSize = 0;  // 0: the encoder's default
   std::uint32_t threads = 0;    // 0: one per core; never changes the output
   bool service = false;         // boot without Elixir's command-line handler
+  Compression compression = Compression::Xz;
+  int zstdLevel = kDefaultZstdLevel;
   PackProgress progress;
   PackWarning warning;
 };

@@ -136,6 +136,13 @@ std::filesystem::path packRawForWindows(const std::filesystem::path& output,
   return packRawWith(kWindowsTarget, output, metadata, payload, decompressedLength, appName);
 }
 
+std::filesystem::path packRawFor(std::string_view target, const std::filesystem::path& output,
+                                 std::string_view metadata, std::string_view payload,
+                                 std::uint64_t decompressedLength) {
+  return packRawWith({"--target", std::string(target)}, output, metadata, payload,
+                     decompressedLength, {});
+}
+
 std::filesystem::path packFilesForWindows(const std::filesystem::path& output,
                                           std::string_view metadata,
                                           const std::vector<ArchiveFile>& files) {

@@ -57,6 +57,10 @@ std::filesystem::path packRawForWindows(const std::filesystem::path& output,
                                         std::string_view metadata, std::string_view payload,
                                         std::uint64_t decompressedLength,
                                         std::string_view appName = {});
+// Raw mode with `--target TARGET` and the stub the packer finds beside itself.
+std::filesystem::path packRawFor(std::string_view target, const std::filesystem::path& output,
+                                 std::string_view metadata, std::string_view payload,
+                                 std::uint64_t decompressedLength);
 std::filesystem::path packFilesForWindows(const std::filesystem::path& output,
                                           std::string_view metadata,
                                           const std::vector<ArchiveFile>& files);

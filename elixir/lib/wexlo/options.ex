@@ -10,10 +10,11 @@ defmodule Wexlo.Options do
           packer: String.t() | nil,
           block_size: pos_integer() | nil,
           threads: non_neg_integer() | nil,
-          service: boolean() | nil
+          service: boolean() | nil,
+          compression: :xz | :zstd | nil
         }
 
-  @keys [:output_dir, :packer, :block_size, :threads, :service]
+  @keys [:output_dir, :packer, :block_size, :threads, :service, :compression]
 
   # The packing options of `release`, every key present (`nil` when not set).
   def from_release(%Mix.Release{options: options}) do
@@ -33,6 +34,7 @@ defmodule Wexlo.Options do
   defp check({:block_size, value}) when is_integer(value) and value > 0, do: :ok
   defp check({:threads, value}) when is_integer(value) and value >= 0, do: :ok
   defp check({:service, value}) when is_boolean(value), do: :ok
+  defp check({:compression, value}) when value in [:xz, :zstd], do: :ok
 
   defp check({key, value}) when key in @keys do
     Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
@@ -58,4 +60,5 @@ defmodule Wexlo.Options do
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
   defp expected(:service), do: "true or false"
+  defp expected(:compression), do: ":xz or :zstd"
 end
