@@ -113,8 +113,7 @@ TEST_F(Aarch64LauncherTest, FirstRunUnpacksAndStartsTheRuntimeWithTheUsersArgume
 
 TEST_F(Aarch64LauncherTest, AServiceStartsTheRuntimeWithTheEighteenFixedArguments) {
   const fs::path service = dir_ / "service";
-  packRelease(launcher().parent_path() / "release", service,
-              {"--target", "linux-aarch64", "--service"});
+  packRelease(releaseDirectory(), service, {"--target", "linux-aarch64", "--service"});
   auto result = runProcess(
       {std::string(kQemu), service.string(), "--port", "4101"},
       {{"HOME=" + (dir_ / "home").string(), "WEXLO_FAKE_ERL_RECORD=" + record().string()},
