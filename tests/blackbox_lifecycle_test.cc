@@ -100,10 +100,12 @@ TEST_F(LifecycleTest, ASlowReaderGetsEveryByteInOrderWithStandardError) {
 TEST_F(LifecycleTest, TheRelayHoldsNothingButTheOutputItCarries) {
   // Standard output, its own pipe and the runtime's process descriptor: no
   // lock, no file of the launcher's, no working directory kept busy.
+  // Looked at once the runtime has recorded itself, so the relay is up.
   auto result = shell(
-      "$APP | cat & sleep 1; relay=$(pgrep -f -- \"$APP\"); "
+      "$APP | cat & for i in $(seq 400); do [ -s record ] && break; sleep 0.05; done; "
+      "relay=$(pgrep -f -- \"$APP\"); "
       "ls /proc/$relay/fd | wc -l; readlink /proc/$relay/cwd; wait",
-      {"WEXLO_FAKE_ERL_SLEEP_MS=2000"});
+      {"WEXLO_FAKE_ERL_RECORD=" + (dir_ / "record").string(), "WEXLO_FAKE_ERL_SLEEP_MS=2000"});
   EXPECT_EQ(result.out, "3\n/\n") << result.err;
 }
 
