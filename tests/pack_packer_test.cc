@@ -15,6 +15,7 @@
 #include "pack/packer.h"
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
+#include "support/native_images.h"
 
 namespace wexlo {
 namespace {
@@ -34,6 +35,7 @@ std::string elfHeader(std::uint16_t machine) {
   std::string header(64, '\0');
   header[0] = '\x7f';
   header.replace(1, 6, "ELF\x02\x01\x01");  // 64-bit, little-endian, version 1
+  header[16] = '\x02';                      // e_type: a program
   header[20] = '\x01';                      // e_version
   header[18] = static_cast<char>(machine & 0xFF);
   header[19] = static_cast<char>(machine >> 8);
@@ -202,7 +204,7 @@ TEST_F(PackerTest, TheServiceModeIsRecordedBeforeTheUsersOverridesAndShown) {
 }
 
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {
-  write(release_ / "erts-13.1.5/bin/erl.exe", "MZ");
+  write(release_ / "erts-13.1.5/bin/erl.exe", testing::peImage({}));
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
   ASSERT_TRUE(packRelease(windows));
@@ -215,6 +217,7 @@ TEST_F(PackerTest, ChoosesAndChecksTheStub) {
     std::string expected;
   };
   write(root_ / "plain", "no marker in here");
+  fs::remove(release_ / "erts-13.1.5/bin/erl.exe");
   ASSERT_TRUE(packRelease(options(out_ / "packed")));
   const std::vector<Case> cases = {
       {"wrong target", "linux-x86_64", stubs_ / "wexlo-stub-windows-x86_64.exe",
@@ -254,11 +257,12 @@ TEST_F(PackerTest, FindsStubsBesideThePackerFirstThenInItsInstallDirectory) {
   EXPECT_EQ(stubs[1].path, lib / "wexlo-stub-windows-x86_64.exe");
   EXPECT_TRUE(installedStubs({root_ / "absent"}).empty());
 
-  write(release_ / "erts-13.1.5/bin/erl.exe", "MZ");
+  write(release_ / "erts-13.1.5/bin/erl.exe", testing::peImage({}));
   for (const char* target : {"linux-x86_64", "windows-x86_64"}) {
     SCOPED_TRACE(target);
     auto installed = options(out_ / target);
     installed.stub = {target, std::nullopt, directories};
+    installed.allowForeign = {"erts-13.1.5/bin/erl.exe"};  // on Linux
     ASSERT_TRUE(packRelease(installed));
     EXPECT_TRUE(read(out_ / target).starts_with(stubBytes(target)));
   }

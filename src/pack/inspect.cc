@@ -11,7 +11,9 @@
 #include "metadata/build_metadata.h"
 #include "metadata/start_mode.h"
 #include "pack/files.h"
+#include "pack/native_code.h"
 #include "pack/stub.h"
+#include "pack/system_libraries.h"
 #include "pack/xz_encoder.h"
 
 namespace wexlo {
@@ -126,6 +128,26 @@ PackResult<void> verifyReleaseLayout(std::span<const std::uint8_t> archive,
   return {};
 }
 
+// Judged from the stream's index before any memory is taken for decoding.
+PackResult<PayloadBuffer> decodeChecked(const EmbeddedBuild& build) {
+  if (auto checked = verifyStream(build); !checked) return std::unexpected(checked.error());
+  auto archive = decodePayload(build.payload, build.decompressedLength);
+  if (!archive)
+    return packError("payload does not decode: " + describeDecodeFailure(archive.error()));
+  return std::move(*archive);
+}
+
+// "system libraries: 2", then one line each: the name, the first file that
+// needs it and how many more do.
+void printSystemLibraries(const std::vector<SystemLibrary>& libraries, std::ostream& out) {
+  out << "system libraries: " << libraries.size() << '\n';
+  for (const SystemLibrary& library : libraries) {
+    out << "  " << library.name << " (" << library.neededBy;
+    if (library.users > 1) out << " and " << library.users - 1 << " more";
+    out << ")\n";
+  }
+}
+
 }  // namespace
 
 PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& out) {
@@ -169,19 +191,31 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
     if (!marker) return packError("the stub part carries no stub marker");
     if (auto checked = verifyMetadata(*build); !checked) return checked;
   }
-  if (!options.list && !options.verify) return {};
-  // Judged from the stream's index before any memory is taken for decoding.
-  if (auto checked = verifyStream(*build); !checked) return checked;
-
-  auto archive = decodePayload(build->payload, build->decompressedLength);
-  if (!archive)
-    return packError("payload does not decode: " + describeDecodeFailure(archive.error()));
-  auto entries = walkArchive(archive->bytes(), options, out);
-  if (!entries) return std::unexpected(entries.error());
+  // Plain inspection decodes too, for the system libraries; a payload that
+  // does not decode is then reported rather than refused.
+  auto decoded = decodeChecked(*build);
+  if (!decoded) {
+    if (options.list || options.verify) return std::unexpected(decoded.error());
+    out << "system libraries: unknown (" << decoded.error().message << ")\n";
+    return {};
+  }
+  const auto archive = decoded->bytes();
+  std::size_t entries = 0;
+  if (options.list || options.verify) {
+    auto walked = walkArchive(archive, options, out);
+    if (!walked) return std::unexpected(walked.error());
+    entries = *walked;
+  }
+  if (auto code = findNativeCode(archive)) {
+    printSystemLibraries(systemLibraries(*code, marker ? marker->target : std::string_view{}), out);
+  } else if (options.verify) {
+    return std::unexpected(code.error());
+  } else {
+    out << "system libraries: unknown (" << code.error().message << ")\n";
+  }
   if (options.verify) {
-    if (auto checked = verifyReleaseLayout(archive->bytes(), build->metadataText); !checked)
-      return checked;
-    out << "verified: " << *entries << " entries\n";
+    if (auto checked = verifyReleaseLayout(archive, build->metadataText); !checked) return checked;
+    out << "verified: " << entries << " entries\n";
   }
   return {};
 }

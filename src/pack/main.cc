@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
   std::optional<std::uint32_t> threads;
   std::string compression = "xz";
   std::optional<int> level;
+  std::vector<std::string> allowForeign;
   bool quiet = false, service = false;
   pack->add_option("RELEASE_DIR", releaseDirectory, "The assembled release directory");
   // Checked below rather than by CLI11, so a missing -o gets the packer's own line and status.
@@ -86,6 +87,11 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"xz", "zstd"}));
   pack->add_option("--level", level, "zstd level (default 19)")
       ->check(CLI::Range(wexlo::minZstdLevel(), wexlo::maxZstdLevel()));
+  pack->add_option("--allow-foreign", allowForeign,
+                   "Let a program or library built for another target through: its path "
+                   "inside the release (repeatable)")
+      ->expected(1)
+      ->allow_extra_args(false);
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_flag("--service", service,
                  "Boot without Elixir's command-line handler, for a release that keeps running");
@@ -121,11 +127,11 @@ int main(int argc, char** argv) {
   const bool raw = !metadataFile.empty() || !payloadFile.empty() || decompressedLength;
   if (raw) {
     if (!releaseDirectory.empty() || appVersion || ertsVersion || blockSize || threads ||
-        pack->count("--compression") || level) {
+        pack->count("--compression") || level || !allowForeign.empty()) {
       return reportError(
           {"raw mode (--metadata, --payload, --decompressed-length) takes no "
-           "RELEASE_DIR, --app-version, --erts-version, --block-size, --threads, --compression "
-           "or --level"});
+           "RELEASE_DIR, --app-version, --erts-version, --block-size, --threads, --compression, "
+           "--level or --allow-foreign"});
     }
     if (metadataFile.empty() || payloadFile.empty() || !decompressedLength) {
       return reportError({"raw mode needs all of --metadata, --payload and --decompressed-length"});
@@ -152,6 +158,7 @@ int main(int argc, char** argv) {
       .service = service,
       .compression = zstd ? wexlo::Compression::Zstd : wexlo::Compression::Xz,
       .zstdLevel = level.value_or(wexlo::kDefaultZstdLevel),
+      .allowForeign = allowForeign,
       .progress = {},
       .warning =
           [&](std::string_view message) {

@@ -7,9 +7,10 @@
 #include "pack/build_names.h"
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
+#include "pack/native_code.h"
 #include "pack/output_path.h"
 #include "pack/release_archive.h"
-#include "pack/runtime_cpu.h"
+#include "pack/system_libraries.h"
 #include "pack/xz_encoder.h"
 
 namespace wexlo {
@@ -43,8 +44,9 @@ std::string renderPackOptions(const PackOptions& options, std::string_view targe
   return text + " " + std::string(kPayloadDigestOption) + " " + crc64Hex(payload);
 }
 
-// A release built for another operating system or CPU would pack and unpack
-// fine, then fail to start on every user's machine.
+// A release built for another operating system would pack and unpack fine,
+// then fail to start on every user's machine. (Its CPU is told by its
+// programs' headers, once they are read.)
 PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const Release& release,
                                  std::string_view target) {
   const bool windows = target == kWindowsTarget;
@@ -55,7 +57,7 @@ PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const R
                      runtime.string() + "' is missing (build the release on " +
                      (windows ? "Windows" : "Linux") + ")");
   }
-  return checkRuntimeCpu(bin, target);
+  return {};
 }
 
 }  // namespace
@@ -83,6 +85,15 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
     if (options.progress) options.progress("reading", done, total);
   });
   if (!archive) return std::unexpected(archive.error());
+  auto nativeCode = findNativeCode(*archive);
+  if (!nativeCode) return std::unexpected(nativeCode.error());
+  if (auto checked = checkNativeCode(*nativeCode, {.target = stub->info.target,
+                                                   .releaseDirectory = options.releaseDirectory,
+                                                   .ertsVersion = release->ertsVersion,
+                                                   .allowed = options.allowForeign});
+      !checked) {
+    return std::unexpected(checked.error());
+  }
 
   auto compressing = [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("compressing", done, total);
@@ -129,6 +140,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .fileCount = release->files.size(),
       .launcherBytes = parts.stub.size() + parts.payload.size() + parts.metadataText.size() +
                        parts.appName.size() + kFooterSize,
+      .systemLibraries = systemLibraries(*nativeCode, stub->info.target).size(),
   };
 }
 

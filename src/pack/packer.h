@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pack/pack_error.h"
 #include "pack/release.h"
@@ -36,6 +37,9 @@ struct PackOptions {
   bool service = false;         // boot without Elixir's command-line handler
   Compression compression = Compression::Xz;
   int zstdLevel = kDefaultZstdLevel;
+  // Files (paths inside the release) that may be built for another target:
+  // binaries a package ships but the release never loads.
+  std::vector<std::string> allowForeign;
   PackProgress progress;
   PackWarning warning;
 };
@@ -43,8 +47,9 @@ struct PackOptions {
 // What a pack made, for the line that closes it on a terminal.
 struct PackSummary {
   std::string appName;
-  std::uint64_t fileCount = 0;      // files the launcher carries
-  std::uint64_t launcherBytes = 0;  // the written launcher's size
+  std::uint64_t fileCount = 0;        // files the launcher carries
+  std::uint64_t launcherBytes = 0;    // the written launcher's size
+  std::uint64_t systemLibraries = 0;  // shared libraries the target machine must have
 };
 
 PackResult<PackSummary> packRelease(const PackOptions& options);

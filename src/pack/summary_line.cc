@@ -24,8 +24,13 @@ std::string formatByteSize(std::uint64_t bytes) {
 std::string summaryLine(const PackSummary& summary, const std::filesystem::path& output) {
   std::string shown = output.string();
   if (!output.has_parent_path()) shown = "./" + shown;
+  std::string needs;
+  if (summary.systemLibraries > 0) {
+    needs = ", needs " + std::to_string(summary.systemLibraries) + " system " +
+            (summary.systemLibraries == 1 ? "library" : "libraries");
+  }
   return "packed " + summary.appName + " (" + formatByteSize(summary.launcherBytes) + ", " +
-         std::to_string(summary.fileCount) + " files) -> " + shown;
+         std::to_string(summary.fileCount) + " files" + needs + ") -> " + shown;
 }
 
 }  // namespace wexlo

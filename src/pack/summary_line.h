@@ -1,5 +1,6 @@
 // The line that closes a pack on a terminal, e.g.
-// "packed demo_app (4.9 MB, 607 files) -> ./demo_app".
+// "packed demo_app (4.9 MB, 607 files, needs 4 system libraries) -> ./demo_app"
+// (`wexlo inspect` names them).
 #pragma once
 
 #include <cstdint>

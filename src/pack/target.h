@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "image/elf_image.h"
+#include "image/pe_image.h"
 
 namespace wexlo {
 
@@ -22,12 +23,13 @@ inline constexpr std::uint16_t kElfMachineAarch64 = image::kElfMachineAarch64;
 struct Target {
   std::string_view name;     // as --target and a stub's marker give it
   std::uint16_t elfMachine;  // the CPU its runtime's ELF programs are for; 0: none
+  std::uint16_t peMachine;   // the CPU its runtime's PE images are for; 0: none
 };
 
 inline constexpr std::array<Target, 3> kTargets = {{
-    {kLinuxTarget, kElfMachineX86_64},
-    {kLinuxAarch64Target, kElfMachineAarch64},
-    {kWindowsTarget, 0},
+    {kLinuxTarget, kElfMachineX86_64, 0},
+    {kLinuxAarch64Target, kElfMachineAarch64, 0},
+    {kWindowsTarget, 0, image::kPeMachineAmd64},
 }};
 
 // The target named `name`; nullptr for an unknown name.
