@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "support/launcher_kit.h"
+#include "support/native_images.h"
 #include "support/synthetic_release.h"
 #include "support/zstd_payloads.h"
 
@@ -340,6 +341,126 @@ TEST_F(PackRoundTripTest, InspectListsAndVerifies) {
         runProcess({packerPath().string(), "inspect", (dir_ / "raw").string(), "--verify"});
     EXPECT_EQ(verified.status, 1) << fault.what;
     EXPECT_TRUE(verified.err.starts_with("wexlo: error: payload ")) << verified.err;
+  }
+}
+
+// A release carrying programs or libraries for another system or CPU is
+// refused before anything is written, naming them and what they are built for.
+TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
+  struct Case {
+    const char* name;
+    std::string target;
+    std::vector<std::pair<std::string, std::string>> files;  // added to the release
+    std::vector<std::string> extra;
+    std::string error;  // after "wexlo: error: "; empty: packs
+  };
+  const std::string crypto = "lib/crypto-5.1.2/priv/lib/crypto.so";
+  const std::string aarch64Program = elfImage({.machine = kElfAarch64, .interpreter = true});
+  const std::string hint =
+      ", build NIFs for %T, or let a file the release never loads through with "
+      "--allow-foreign PATH)";
+  const std::vector<Case> cases = {
+      {"an x86-64 NIF in an aarch64 release",
+       "linux-aarch64",
+       {{"erts-17.1/bin/beam.smp", aarch64Program}, {crypto, elfImage({})}},
+       {},
+       "release carries 1 file built for another target than linux-aarch64: '" + crypto +
+           "' (Linux x86-64 shared library) (point include_erts: at the runtime built for "
+           "linux-aarch64" +
+           hint},
+      {"an x86-64 runtime in an aarch64 release",
+       "linux-aarch64",
+       {{"erts-17.1/bin/beam.smp", elfImage({.interpreter = true})}, {crypto, elfImage({})}},
+       {},
+       "release's runtime is built for x86-64, not for linux-aarch64: '%R/erts-17.1/bin/"
+       "beam.smp' (pack it with --target linux-x86_64)"},
+      {"an ELF NIF in a Windows release",
+       "windows-x86_64",
+       {{"erts-17.1/bin/erl.exe", peImage({})}, {crypto, elfImage({})}},
+       {},
+       "release carries 1 file built for another target than windows-x86_64: '" + crypto +
+           "' (Linux x86-64 shared library)"},
+      {"a text erl.exe",
+       "windows-x86_64",
+       {{"erts-17.1/bin/erl.exe", "MZ stand-in"}},
+       {},
+       "release's runtime '%R/erts-17.1/bin/erl.exe' is not a program, not a Windows x86-64 "
+       "console program (point include_erts: at the runtime of an OTP built for "
+       "windows-x86_64)"},
+      {"an erl.exe for another CPU",
+       "windows-x86_64",
+       {{"erts-17.1/bin/erl.exe", peImage({.machine = kPeArm64})}},
+       {},
+       "is a Windows arm64 console program, not a Windows x86-64 console program"},
+      {"a GUI erl.exe",
+       "windows-x86_64",
+       {{"erts-17.1/bin/erl.exe", peImage({.subsystem = 2})}},
+       {},
+       "is a Windows x86-64 GUI program, not"},
+      {"four foreign files",
+       "linux-x86_64",
+       {{"lib/a/priv/a.so", elfImage({.machine = kElfAarch64})},
+        {"lib/b/priv/b.dll", peImage({.dll = true})},
+        {"lib/c/priv/c.so", elfImage({.osAbi = 9})},
+        {"lib/d/priv/d", fatMachOImage({0x01000007, 0x0100000c})}},
+       {},
+       "release carries 4 files built for another target than linux-x86_64: 'lib/a/priv/a.so' "
+       "(Linux aarch64 shared library), 'lib/b/priv/b.dll' (Windows x86-64 DLL), "
+       "'lib/c/priv/c.so' (FreeBSD x86-64 shared library) and 1 more"},
+      {"a foreign file let through",
+       "linux-x86_64",
+       {{"lib/a/priv/helper.exe", peImage({})}, {"lib/b/priv/b.so", elfImage({})}},
+       {"--allow-foreign", "lib/a/priv/helper.exe"},
+       ""},
+      {"what only looks like native code",
+       "linux-x86_64",
+       {{"lib/a/priv/A.class", std::string("\xca\xfe\xba\xbe\0\0\0\x34", 8) + "class"},
+        {"lib/a/priv/notes", "MZ is not a program"}},
+       {},
+       ""},
+      {"letting through a file the release lacks",
+       "linux-x86_64",
+       {},
+       {"--allow-foreign", "lib/a/priv/absent.exe"},
+       "--allow-foreign 'lib/a/priv/absent.exe': no such file in the release"},
+  };
+  TempDir dir;
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path release = dir / ("release" + std::to_string(++index));
+    for (const auto& file : syntheticRelease("demo_app", "0.1.3", "17.1", 5)) {
+      writeFile(release / file.path, file.content);
+    }
+    writeFile(release / "releases/0.1.3/demo_app.rel",
+              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n");
+    writeFile(release / "erts-17.1/bin/erl", "#!/bin/sh\n");
+    for (const auto& [path, content] : c.files) writeFile(release / path, content);
+    const fs::path stub = dir / ("stub-" + c.target);
+    writeFile(stub,
+              "\x7f"
+              "ELF stub WEXLO-STUB-MARKER\x1f" +
+                  c.target + "\x1fGNU 12.2.0\x1f-O2\x1f" + std::string(1, '\0'));
+    std::vector<std::string> args = {packerPath().string(),  "pack",   release.string(), "-o",
+                                     (dir / "out").string(), "--stub", stub.string(),    "--quiet"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    auto result = runProcess(args);
+    if (c.error.empty()) {
+      EXPECT_EQ(result.status, 0) << result.err;
+      EXPECT_EQ(result.err, "");
+      fs::remove(dir / "out");
+      continue;
+    }
+    std::string expected = c.error;
+    for (std::size_t at; (at = expected.find("%T")) != std::string::npos;)
+      expected.replace(at, 2, c.target);
+    for (std::size_t at; (at = expected.find("%R")) != std::string::npos;)
+      expected.replace(at, 2, release.string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.starts_with("wexlo: error: ")) << result.err;
+    EXPECT_NE(result.err.find(expected), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_FALSE(fs::exists(dir / "out"));
   }
 }
 

@@ -439,5 +439,49 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   EXPECT_NE(error.find("metadata lacks"), std::string::npos);
 }
 
+TEST_F(PackerTest, InspectNamesTheSystemLibrariesTheReleaseNeeds) {
+  using testing::elfImage;
+  using testing::peImage;
+  const std::string nif = "lib/crypto-5.1.2/priv/lib/crypto.so";
+  write(release_ / nif, elfImage({.needed = {"libcrypto.so.3", "libc.so.6", "libbundled.so.1"}}));
+  write(release_ / "lib/crypto-5.1.2/priv/lib/libbundled.so.1",
+        elfImage({.needed = {"libc.so.6"}}));
+  write(release_ / "erts-13.1.5/bin/beam.smp",
+        elfImage({.needed = {"libtinfo.so.6", "libc.so.6"}, .interpreter = true}));
+  write(release_ / "lib/a/priv/helper.exe", peImage({.imports = {"never_loaded.dll"}}));
+  auto packing = options(out_ / "demo");
+  packing.allowForeign = {"lib/a/priv/helper.exe"};
+  auto packed = packRelease(packing);
+  ASSERT_TRUE(packed) << packed.error().message;
+  EXPECT_EQ(packed->systemLibraries, 3u);
+  const std::string text = inspect(out_ / "demo", false, false);
+  EXPECT_NE(text.find("\nsystem libraries: 3\n"
+                      "  libc.so.6 (" +
+                      nif +
+                      " and 2 more)\n"
+                      "  libcrypto.so.3 (" +
+                      nif +
+                      ")\n"
+                      "  libtinfo.so.6 (erts-13.1.5/bin/beam.smp)\n"),
+            std::string::npos)
+      << text;
+
+  // Windows' own DLLs and the release's are not asked of the machine; the
+  // C++ runtime is.
+  write(release_ / "erts-13.1.5/bin/erl.exe",
+        peImage({.imports = {"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
+                             "VCRUNTIME140.dll", "Beam.SMP.dll"}}));
+  write(release_ / "erts-13.1.5/bin/beam.smp.dll", peImage({.dll = true}));
+  auto windows = options(out_ / "demo.exe");
+  windows.stub.target = "windows-x86_64";
+  windows.allowForeign = {nif, "lib/crypto-5.1.2/priv/lib/libbundled.so.1",
+                          "erts-13.1.5/bin/beam.smp"};
+  ASSERT_TRUE(packRelease(windows));
+  EXPECT_NE(inspect(out_ / "demo.exe", false, false)
+                .find("\nsystem libraries: 2\n  never_loaded.dll (lib/a/priv/helper.exe)\n"
+                      "  VCRUNTIME140.dll (erts-13.1.5/bin/erl.exe)\n"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace wexlo
