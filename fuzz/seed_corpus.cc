@@ -15,6 +15,7 @@
 #include "metadata/build_metadata.h"
 #include "pack/xz_encoder.h"
 #include "pack/zstd_encoder.h"
+#include "support/native_images.h"
 
 namespace {
 
@@ -199,6 +200,16 @@ void writeAll() {
       "environment_block", "drives_and_empty",
       utf16le(u"=C:=C:\\dir\0Path=C:\\Windows\0HOME=\0NOEQUALS\0path=again\0\0AFTER=end\0"sv));
   writeSeed("environment_block", "surrogates", utf16le(u"A=\xd83d\xde00\0\xdc00=\xd800\0\0"sv));
+
+  using namespace wexlo::testing;
+  writeSeed("image", "elf_program",
+            elfImage({.needed = {"libc.so.6", "libtinfo.so.6"}, .interpreter = true}));
+  writeSeed("image", "elf_library", elfImage({.machine = kElfAarch64, .needed = {"libc.so.6"}}));
+  writeSeed("image", "pe_program", peImage({.imports = {"KERNEL32.dll", "VCRUNTIME140.dll"}}));
+  writeSeed("image", "pe32_dll", peImage({.machine = kPeI386, .pe32Plus = false, .dll = true}));
+  writeSeed("image", "pe_signed", signedWindowsImage());
+  writeSeed("image", "macho_fat", fatMachOImage({0x01000007, 0x0100000c}));
+  writeSeed("image", "java_class", "\xca\xfe\xba\xbe\0\0\0\x34\0\x10\x0a\0\x03"sv);
 
   writeSeed("wtf8", "utf8", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 lone \xed\xa0\x80 end"sv);
   writeSeed("wtf8", "utf16", utf16le(u"caf\xe9 \xd83d\xde00 lone \xdc00\xd800 end"sv));

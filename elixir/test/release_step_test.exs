@@ -47,7 +47,11 @@ defmodule Wexlo.ReleaseStepTest do
   test "packs a release with a Windows runtime into my_app.exe", ctx do
     stand_in_erts = Path.join(ctx.dir, "windows/erts-13.1.5")
     File.mkdir_p!(Path.join(stand_in_erts, "bin"))
-    File.write!(Path.join(stand_in_erts, "bin/erl.exe"), "MZ stand-in")
+    # The packer wants a 64-bit x86 console program there; the Windows stub is one.
+    windows_stub =
+      Path.join(Path.dirname(FixtureProject.packer()), "wexlo-stub-windows-x86_64.exe")
+
+    File.cp!(windows_stub, Path.join(stand_in_erts, "bin/erl.exe"))
 
     {output, status} = FixtureProject.release(ctx.project, [{"FIXTURE_ERTS", stand_in_erts}])
     assert status == 0, output
