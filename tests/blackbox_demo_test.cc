@@ -50,6 +50,14 @@ TEST_F(DemoTest, TheAppSeesItsArgumentsExactly) {
             "arg[4]=<tab\\u{9}x>\n");
 }
 
+TEST_F(DemoTest, InspectNamesTheLibrariesTheRuntimeNeedsFromTheSystem) {
+  auto inspected = runProcess({packerPath().string(), "inspect", launcher_.string()});
+  ASSERT_EQ(inspected.status, 0) << inspected.err;
+  EXPECT_NE(inspected.out.find("\nsystem libraries: "), std::string::npos) << inspected.out;
+  EXPECT_NE(inspected.out.find("\n  libc.so.6 (erts-"), std::string::npos) << inspected.out;
+  EXPECT_NE(inspected.out.find("\n  libtinfo.so.6 (erts-"), std::string::npos) << inspected.out;
+}
+
 TEST_F(DemoTest, TheAppSeesTheLauncherVariables) {
   auto result = run({"--env"});
   ASSERT_EQ(result.status, 0) << result.err;

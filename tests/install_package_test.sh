@@ -43,7 +43,7 @@ script -qec "'$wexlo' pack '$release' -o '$scratch/demo_app'" /dev/null \
   cat "$scratch/pack.out" >&2
   fail "packing failed"
 }
-grep -q "^packed demo_app ([0-9.]* MB, [0-9]* files) -> $scratch/demo_app" "$scratch/pack.out" ||
+grep -q "^packed demo_app ([0-9.]* MB, [0-9]* files, needs [0-9]* system libraries) -> $scratch/demo_app" "$scratch/pack.out" ||
   fail "no summary line in: $(cat "$scratch/pack.out")"
 
 mkdir -p "$scratch/home"

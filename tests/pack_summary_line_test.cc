@@ -23,6 +23,10 @@ TEST(SummaryLine, NamesTheLauncherItsSizeAndFileCount) {
             "packed demo_app (4.9 MB, 607 files) -> out/demo_app");
   EXPECT_EQ(summaryLine(summary, "/tmp/demo_app"),
             "packed demo_app (4.9 MB, 607 files) -> /tmp/demo_app");
+  EXPECT_EQ(summaryLine({"demo_app", 607, 4856423, 1}, "demo_app"),
+            "packed demo_app (4.9 MB, 607 files, needs 1 system library) -> ./demo_app");
+  EXPECT_EQ(summaryLine({"demo_app", 607, 4856423, 5}, "demo_app"),
+            "packed demo_app (4.9 MB, 607 files, needs 5 system libraries) -> ./demo_app");
 }
 
 }  // namespace

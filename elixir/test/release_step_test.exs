@@ -36,7 +36,10 @@ defmodule Wexlo.ReleaseStepTest do
     {output, status} = FixtureProject.release_on_terminal(ctx.project, [{"FIXTURE_SERVICE", "1"}])
 
     assert status == 0, output
-    assert output =~ ~r/packed my_app \([0-9.]+ [kMG]B, [0-9]+ files\) -> /
+
+    assert output =~
+             ~r/packed my_app \([0-9.]+ [kMG]B, [0-9]+ files, needs [0-9]+ system libraries\) -> /
+
     refute output =~ "* packed"
 
     executable = Path.join(ctx.project, "_build/prod/wexlo/my_app")

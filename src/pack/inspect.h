@@ -14,7 +14,8 @@ struct InspectOptions {
   bool verify = false;  // decode and check everything; any fault is an error
 };
 
-// Prints the target, metadata text, lengths and block count to `out`.
+// Prints the target, metadata text, lengths, block count and the shared
+// libraries the release needs from the target system to `out`.
 PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& out);
 
 }  // namespace wexlo

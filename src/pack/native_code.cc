@@ -119,7 +119,8 @@ PackResult<void> checkNativeCode(const NativeCode& code, const NativeCheck& chec
     }
     // A runtime for another CPU is one mistake, whatever else it brings.
     const auto& elf = file.executable.elf;
-    const std::uint16_t machine = findTarget(check.target)->elfMachine;
+    const Target* wanted = findTarget(check.target);
+    const std::uint16_t machine = wanted ? wanted->elfMachine : 0;
     if (elf && machine != 0 && elf->machine != machine && isRuntimeProgram(file.path, ertsBin)) {
       return packError("release's runtime is built for " + image::elfMachineName(elf->machine) +
                        ", not for " + std::string(check.target) + ": " +
