@@ -356,9 +356,6 @@ TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
   };
   const std::string crypto = "lib/crypto-5.1.2/priv/lib/crypto.so";
   const std::string aarch64Program = elfImage({.machine = kElfAarch64, .interpreter = true});
-  const std::string hint =
-      ", build NIFs for %T, or let a file the release never loads through with "
-      "--allow-foreign PATH)";
   const std::vector<Case> cases = {
       {"an x86-64 NIF in an aarch64 release",
        "linux-aarch64",
@@ -366,8 +363,8 @@ TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
        {},
        "release carries 1 file built for another target than linux-aarch64: '" + crypto +
            "' (Linux x86-64 shared library) (point include_erts: at the runtime built for "
-           "linux-aarch64" +
-           hint},
+           "linux-aarch64, build NIFs for linux-aarch64, or let a file the release never loads "
+           "through with --allow-foreign PATH)"},
       {"an x86-64 runtime in an aarch64 release",
        "linux-aarch64",
        {{"erts-17.1/bin/beam.smp", elfImage({.interpreter = true})}, {crypto, elfImage({})}},
@@ -392,11 +389,6 @@ TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
        {{"erts-17.1/bin/erl.exe", peImage({.machine = kPeArm64})}},
        {},
        "is a Windows arm64 console program, not a Windows x86-64 console program"},
-      {"a GUI erl.exe",
-       "windows-x86_64",
-       {{"erts-17.1/bin/erl.exe", peImage({.subsystem = 2})}},
-       {},
-       "is a Windows x86-64 GUI program, not"},
       {"four foreign files",
        "linux-x86_64",
        {{"lib/a/priv/a.so", elfImage({.machine = kElfAarch64})},
@@ -411,12 +403,6 @@ TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
        "linux-x86_64",
        {{"lib/a/priv/helper.exe", peImage({})}, {"lib/b/priv/b.so", elfImage({})}},
        {"--allow-foreign", "lib/a/priv/helper.exe"},
-       ""},
-      {"what only looks like native code",
-       "linux-x86_64",
-       {{"lib/a/priv/A.class", std::string("\xca\xfe\xba\xbe\0\0\0\x34", 8) + "class"},
-        {"lib/a/priv/notes", "MZ is not a program"}},
-       {},
        ""},
       {"letting through a file the release lacks",
        "linux-x86_64",
@@ -451,10 +437,8 @@ TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
       fs::remove(dir / "out");
       continue;
     }
-    std::string expected = c.error;
-    for (std::size_t at; (at = expected.find("%T")) != std::string::npos;)
-      expected.replace(at, 2, c.target);
-    for (std::size_t at; (at = expected.find("%R")) != std::string::npos;)
+    std::string expected = c.error;  // %R: the release directory
+    if (const auto at = expected.find("%R"); at != std::string::npos)
       expected.replace(at, 2, release.string());
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.err.starts_with("wexlo: error: ")) << result.err;

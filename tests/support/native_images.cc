@@ -1,5 +1,7 @@
 #include "support/native_images.h"
 
+#include <bit>
+
 namespace wexlo::testing {
 
 namespace {
@@ -10,11 +12,8 @@ void put(std::string& bytes, std::size_t at, T value) {
   for (std::size_t i = 0; i < sizeof(T); ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
-template <typename T>
-void putBig(std::string& bytes, std::size_t at, T value) {
-  if (bytes.size() < at + sizeof(T)) bytes.resize(at + sizeof(T), '\0');
-  for (std::size_t i = 0; i < sizeof(T); ++i)
-    bytes[at + i] = static_cast<char>(value >> (8 * (sizeof(T) - 1 - i)));
+void putBig(std::string& bytes, std::size_t at, std::uint32_t value) {
+  put(bytes, at, std::byteswap(value));
 }
 
 }  // namespace
@@ -133,15 +132,15 @@ std::string machOImage(std::uint32_t cpuType, std::uint32_t fileType) {
 
 std::string fatMachOImage(const std::vector<std::uint32_t>& cpuTypes) {
   std::string file;
-  putBig<std::uint32_t>(file, 0, 0xcafebabe);
-  putBig<std::uint32_t>(file, 4, static_cast<std::uint32_t>(cpuTypes.size()));
+  putBig(file, 0, 0xcafebabe);
+  putBig(file, 4, static_cast<std::uint32_t>(cpuTypes.size()));
   for (std::size_t i = 0; i < cpuTypes.size(); ++i) {
     const std::string slice = machOImage(cpuTypes[i]);
     const std::uint32_t offset = static_cast<std::uint32_t>(0x1000 * (i + 1));
-    putBig<std::uint32_t>(file, 8 + 20 * i, cpuTypes[i]);
-    putBig<std::uint32_t>(file, 8 + 20 * i + 8, offset);
-    putBig<std::uint32_t>(file, 8 + 20 * i + 12, static_cast<std::uint32_t>(slice.size()));
-    putBig<std::uint32_t>(file, 8 + 20 * i + 16, 12);
+    putBig(file, 8 + 20 * i, cpuTypes[i]);
+    putBig(file, 8 + 20 * i + 8, offset);
+    putBig(file, 8 + 20 * i + 12, static_cast<std::uint32_t>(slice.size()));
+    putBig(file, 8 + 20 * i + 16, 12);
     file.resize(offset, '\0');
     file += slice;
   }
