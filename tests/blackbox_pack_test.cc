@@ -399,10 +399,10 @@ TEST(NativeCodeTest, ForeignProgramsAndLibrariesAreRefusedUnlessLetThrough) {
        "release carries 4 files built for another target than linux-x86_64: 'lib/a/priv/a.so' "
        "(Linux aarch64 shared library), 'lib/b/priv/b.dll' (Windows x86-64 DLL), "
        "'lib/c/priv/c.so' (FreeBSD x86-64 shared library) and 1 more"},
-      {"a foreign file let through",
+      {"foreign files let through",
        "linux-x86_64",
-       {{"lib/a/priv/helper.exe", peImage({})}, {"lib/b/priv/b.so", elfImage({})}},
-       {"--allow-foreign", "lib/a/priv/helper.exe"},
+       {{"lib/a/priv/helper.exe", peImage({})}, {"lib/b/priv/b.so", elfImage({.osAbi = 9})}},
+       {"--allow-foreign", "lib/a/priv/helper.exe", "--allow-foreign", "lib/b/priv/b.so"},
        ""},
       {"letting through a file the release lacks",
        "linux-x86_64",

@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
   pack->add_option("--allow-foreign", allowForeign,
                    "Let a program or library built for another target through: its path "
                    "inside the release (repeatable)")
-      ->expected(1)
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->take_all();
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_flag("--service", service,
                  "Boot without Elixir's command-line handler, for a release that keeps running");
