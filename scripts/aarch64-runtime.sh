@@ -3,9 +3,10 @@
 # tests that start a real aarch64 BEAM on this x86-64 host, and prints the
 # directory that holds them:
 #
-#   scripts/aarch64-runtime.sh [DIR]      # default build/aarch64-runtime
+#   scripts/aarch64-runtime.sh [DIR [PACKAGE...]]   # default build/aarch64-runtime
 #
-#   DIR/root            erlang-base and erlang-crypto for arm64 and the shared
+#   DIR/root            erlang-base and erlang-crypto for arm64 (and the
+#                       further PACKAGEs, e.g. erlang-asn1) and the shared
 #                       libraries they need, unpacked: a QEMU_LD_PREFIX, and
 #                       the runtime for `include_erts:`
 #                       (DIR/root/usr/lib/erlang/erts-<v>)
@@ -14,20 +15,22 @@
 #
 # Nothing is installed on the machine: a private apt configuration (its own
 # sources, state and cache under DIR/apt) downloads the packages and
-# `dpkg-deb -x` unpacks them. The same erlang-base version as the host's is
-# taken, so releases built here carry matching code. Safe to run again: a
-# complete DIR is kept as it is. Exits with status 75 when the mirror cannot
+# `dpkg-deb -x` unpacks them. The erlang-* packages are taken at the host's
+# erlang-base version, the same OTP as the one that compiles the release.
+# Safe to run again: a complete DIR with the same packages is kept as it is. Exits with status 75 when the mirror cannot
 # be reached and nothing is cached.
 set -eu
 
 root=$(CDPATH='' cd -- "$(dirname -- "$0")/.." && pwd)
 dir=${1:-$root/build/aarch64-runtime}
+[ $# -eq 0 ] || shift
+wanted="erlang-base erlang-crypto $*"
 mkdir -p "$dir"
 dir=$(CDPATH='' cd -- "$dir" && pwd)
 mirror=${WEXLO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 
-if [ -f "$dir/complete" ]; then
+if [ -f "$dir/complete" ] && [ "$(cat "$dir/complete")" = "$wanted" ]; then
   echo "$dir"
   exit 0
 fi
@@ -88,7 +91,7 @@ fi
 # The runtime's packages and, through their Depends, the shared libraries they
 # link (libc6, libtinfo6, libssl3, zlib1g, ...); other dependencies (procps,
 # adduser and so on) are for an installed system, not for the runtime.
-queue="erlang-base erlang-crypto" packages=""
+queue=$wanted packages=""
 while [ -n "$queue" ]; do
   set -- $queue
   queue=""
@@ -110,8 +113,9 @@ fetch() {
   }
 }
 # shellcheck disable=SC2086
-fetch erlang-base="$version" erlang-crypto="$version" $(echo "$packages" |
-  tr ' ' '\n' | grep -v '^erlang-\|^$')
+fetch $(for package in $packages; do
+  case "$package" in erlang-*) echo "$package=$version" ;; *) echo "$package" ;; esac
+done)
 fetch qemu-user:amd64/bookworm-backports
 
 mkdir -p "$dir/root" "$apt/qemu"
@@ -122,5 +126,5 @@ mv "$apt/qemu/usr/bin/qemu-aarch64" "$dir/qemu-aarch64"
 "$dir/qemu-aarch64" --version | head -n 1 >&2
 rm -rf "$apt/state/lists" "$apt/cache" "$apt/debs" "$apt/qemu"
 ls "$dir/root/usr/lib/erlang" >/dev/null
-touch "$dir/complete"
+echo "$wanted" >"$dir/complete"
 echo "$dir"
