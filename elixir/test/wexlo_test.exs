@@ -159,7 +159,7 @@ defmodule WexloTest do
 
       error = assert_raise Mix.Error, fn -> Wexlo.pack(release(ctx.release_dir, [])) end
       assert error.message =~ "#{inspect(missing)} (from WEXLO_PACKER) is not an executable file"
-      assert error.message =~ "cmake --build --preset release"
+      assert error.message =~ "sh scripts/build-packer.sh && cmake --install"
 
       System.delete_env("WEXLO_PACKER")
       System.put_env("PATH", ctx.dir)
