@@ -80,7 +80,6 @@ Acquire::Retries "2";
 APT::Sandbox::User "root";
 EOF
 export APT_CONFIG="$apt/apt.conf"
-unset APT_CONFIG_FILE 2>/dev/null || true
 
 if ! apt-get -q update >"$apt/update.log" 2>&1 || grep -q '^[WE]: ' "$apt/update.log"; then
   cat "$apt/update.log" >&2
@@ -93,6 +92,7 @@ fi
 # adduser and so on) are for an installed system, not for the runtime.
 queue=$wanted packages=""
 while [ -n "$queue" ]; do
+  # shellcheck disable=SC2086 # a list of package names
   set -- $queue
   queue=""
   for package in "$@"; do
@@ -112,7 +112,7 @@ fetch() {
     exit 75
   }
 }
-# shellcheck disable=SC2086
+# shellcheck disable=SC2046 # a list of package names
 fetch $(for package in $packages; do
   case "$package" in erlang-*) echo "$package=$version" ;; *) echo "$package" ;; esac
 done)
@@ -125,6 +125,11 @@ dpkg-deb -x "$apt"/debs/qemu-user_*_amd64.deb "$apt/qemu"
 mv "$apt/qemu/usr/bin/qemu-aarch64" "$dir/qemu-aarch64"
 "$dir/qemu-aarch64" --version | head -n 1 >&2
 rm -rf "$apt/state/lists" "$apt/cache" "$apt/debs" "$apt/qemu"
-ls "$dir/root/usr/lib/erlang" >/dev/null
+for erlexec in "$dir"/root/usr/lib/erlang/erts-*/bin/erlexec; do
+  [ -x "$erlexec" ] || {
+    echo "error: no erts-<v>/bin/erlexec in $dir/root/usr/lib/erlang" >&2
+    exit 1
+  }
+done
 echo "$wanted" >"$dir/complete"
 echo "$dir"

@@ -7,8 +7,9 @@
 #   scripts/build-packer.sh [PRESET]    # default release: build/release/bin
 #
 # Then `cmake --install build/release --prefix DIR` or `cpack -G DEB` in
-# build/release installs all three. Starts from a fresh Debian 12 machine
-# (scripts/setup.sh); safe to run again.
+# build/release installs all three. Only what is installed is built (the
+# packer and the stubs); `cmake --build --preset PRESET` builds the rest.
+# Starts from a fresh Debian 12 machine (scripts/setup.sh); safe to run again.
 set -eu
 root=$(CDPATH='' cd -- "$(dirname -- "$0")/.." && pwd)
 cd "$root"
@@ -27,5 +28,5 @@ sh scripts/build-liblzma.sh linux-x86_64
 cmake --preset "$preset" \
   -DWEXLO_WINDOWS_STUB="$root/build/windows/bin/wexlo-stub-windows-x86_64.exe" \
   -DWEXLO_AARCH64_STUB="$root/build/linux-aarch64/bin/wexlo-stub-linux-aarch64" >/dev/null
-cmake --build --preset "$preset"
+cmake --build --preset "$preset" --target wexlo_packer wexlo_stub
 "build/$preset/bin/wexlo" --version

@@ -13,6 +13,7 @@ git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
 # cross-built stubs come first (the Linux build places them beside the
 # packer), and their black-box tests run them under Wine and qemu-aarch64.
 sh scripts/build-packer.sh ci
+cmake --build --preset ci
 # The Windows-side tests and benchmarks, run under Wine.
 cmake --build --preset windows
 sh scripts/wine-prefix.sh
