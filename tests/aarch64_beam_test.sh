@@ -83,9 +83,10 @@ service="$scratch/app/_build/prod/wexlo/hasher_service"
 "$packer" inspect "$hasher" | grep -qx "target: linux-aarch64" ||
   fail "the step did not pack for linux-aarch64: $("$packer" inspect "$hasher")"
 
-# Runs a command in the namespace, with the arm64 libraries as qemu's root.
+# Runs a command in the namespace, with the arm64 libraries as qemu's root;
+# one that hangs is killed after 5 minutes.
 inside() {
-  env -i PATH="$PATH" HOME="$scratch/home" LANG=C.UTF-8 XDG_DATA_HOME="$scratch/data" \
+  timeout -s KILL 300 env -i PATH="$PATH" HOME="$scratch/home" LANG=C.UTF-8 XDG_DATA_HOME="$scratch/data" \
     PID_FILE="${PID_FILE:-}" QEMU="$runtime/qemu-aarch64" QEMU_LD_PREFIX="$runtime/root" \
     unshare --user --map-root-user --mount sh "$self" --inside "$@"
 }
@@ -107,7 +108,7 @@ tries=0
 until grep -q "hasher serving" "$scratch/service.out"; do
   tries=$((tries + 1))
   if [ $tries -gt 600 ] || ! kill -0 $pid 2>/dev/null; then
-    kill -KILL $pid 2>/dev/null || true
+    kill -KILL "$(cat "$scratch/service.pid" 2>/dev/null)" 2>/dev/null || true
     fail "the service did not start: $(cat "$scratch/service.out")"
   fi
   sleep 0.2
