@@ -106,15 +106,33 @@ TEST_F(WindowsLauncherTest, AServiceStartsTheRuntimeWithTheEighteenFixedArgument
   EXPECT_EQ(readRecord().args, expected);
 }
 
-TEST_F(WindowsLauncherTest, TheRuntimesExitCodeEndsTheLauncherWithItsLowByte) {
-  const std::map<std::uint32_t, std::uint32_t> cases = {
-      {0, 0}, {3, 3}, {259, 3}, {256, 0}, {258, 2}};
-  for (auto [code, expected] : cases) {
+TEST_F(WindowsLauncherTest, TheRuntimesWholeExitCodeEndsTheLauncherAndACrashIsNamed) {
+  const std::map<std::uint32_t, std::string> cases = {
+      {0, ""},
+      {3, ""},
+      {256, ""},
+      {0x10003, ""},
+      {0xC000013A, ""},  // Ctrl-C: no crash
+      {0xC0000005, "error: the runtime crashed: access violation (0xC0000005)\n"},
+      {0xC00000FD, "error: the runtime crashed: stack overflow (0xC00000FD)\n"},
+  };
+  for (const auto& [code, err] : cases) {
     auto result = start("", {"DEMO_APP_INSTALL_DIR=" + windowsPath(root()),
                              "WEXLO_FAKE_ERL_EXIT=" + std::to_string(code)});
-    EXPECT_EQ(result.exitCode, expected) << code << ": " << result.result.err;
-    EXPECT_EQ(result.result.err, "") << code;
+    EXPECT_EQ(result.exitCode, code) << code << ": " << result.result.err;
+    EXPECT_EQ(result.result.err, err) << code;
   }
+}
+
+TEST_F(WindowsLauncherTest, ARuntimeMissingADllSaysSoAndEndsWithItsStatus) {
+  ASSERT_EQ(run().status, 0);
+  fs::copy_file(fs::path(WEXLO_TEST_HELPERS_DIR) / "missing_dll.exe",
+                install() / "erts-17.1/bin/erl.exe", fs::copy_options::overwrite_existing);
+  auto result = start("", environment());
+  EXPECT_EQ(result.exitCode, 0xC0000135u);
+  EXPECT_EQ(result.result.err,
+            "error: the runtime could not start: a DLL the runtime needs is missing "
+            "(0xC0000135)\n");
 }
 
 TEST_F(WindowsLauncherTest, ARuntimeThatCannotStartEndsTheRunWithItsFailure) {
@@ -157,6 +175,26 @@ TEST_F(WindowsLauncherTest, OnAConsoleTheRuntimeSeesATerminalAndErrorsAreColoure
   EXPECT_EQ(plain.status, 1);
   EXPECT_NE(plain.out.find("error: FileNotFound"), std::string::npos) << plain.out;
   EXPECT_EQ(plain.out.find("\x1b[31m"), std::string::npos) << plain.out;
+}
+
+TEST_F(WindowsLauncherTest, TheRuntimeHasAConsoleOnlyWhenTheLauncherHasOne) {
+  auto detached = start("", environment(), true);
+  ASSERT_EQ(detached.exitCode, 0u) << detached.result.err;
+  EXPECT_EQ(readRecord().console, "none");
+
+  auto terminal = wine().runInTerminal(launcher(), {}, {environment(), std::nullopt, dir_.path()});
+  ASSERT_EQ(terminal.status, 0) << terminal.out;
+  EXPECT_EQ(readRecord().console, "attached");
+}
+
+TEST_F(WindowsLauncherTest, OnAConsoleInAnyCodePageTheLaunchersTextReadsRight) {
+  ASSERT_TRUE(fs::exists("/usr/bin/script")) << "needs script (Debian: bsdutils)";
+  const std::string user = windowsPath(dir_ / "Jos\xc3\xa9");
+  auto result =
+      wine().runInTerminal("cmd", {"/c", "chcp", "850", ">nul", "&", windowsPath(launcher())},
+                           {{"DEMO_APP_INSTALL_DIR=" + user}, std::nullopt, dir_.path()});
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_NE(result.out.find("Jos\xc3\xa9"), std::string::npos) << result.out;
 }
 
 TEST_F(WindowsLauncherTest, ADamagedPayloadReportsTheDecoderResult) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/wtf8.h"
 
 namespace wexlo {
@@ -54,6 +57,30 @@ TEST(Wtf8, RejectsBytesThatAreNotWtf8) {
     auto result = wtf8ToWtf16(bytes);
     ASSERT_FALSE(result.has_value()) << ::testing::PrintToString(bytes);
     EXPECT_EQ(result.error(), Failure::InvalidWtf8);
+  }
+}
+
+TEST(Wtf8, PiecesCutAnywhereConvertWholeAndBadBytesBecomeReplacements) {
+  struct Case {
+    std::vector<std::string> pieces;
+    std::vector<std::u16string> converted;  // after each piece
+    std::string leftOver;
+  };
+  const std::vector<Case> cases = {
+      {{"Jos\xC3", "\xA9!"}, {u"Jos", u"\u00e9!"}, ""},
+      {{"\xF0", "\x9F\x98", "\x80"}, {u"", u"", u"\U0001F600"}, ""},
+      {{"a\xE2\x82"}, {u"a"}, "\xE2\x82"},
+      {{"\x80x\xFF", "\xC3a"}, {u"\uFFFDx\uFFFD", u"\uFFFDa"}, ""},
+      {{"\xE0\x80", "\xAF"}, {u"", u"\uFFFD\uFFFD\uFFFD"}, ""},  // overlong
+      {{"\xED\xA0\x80"}, {std::u16string{0xD800}}, ""},          // lone surrogate
+  };
+  for (const auto& c : cases) {
+    std::string pending;
+    for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+      EXPECT_EQ(wtf8PieceToWtf16(pending, c.pieces[i]), c.converted[i])
+          << ::testing::PrintToString(c.pieces[i]);
+    }
+    EXPECT_EQ(pending, c.leftOver);
   }
 }
 
