@@ -70,7 +70,11 @@ TEST(Wtf8, PiecesCutAnywhereConvertWholeAndBadBytesBecomeReplacements) {
       {{"Jos\xC3", "\xA9!"}, {u"Jos", u"\u00e9!"}, ""},
       {{"\xF0", "\x9F\x98", "\x80"}, {u"", u"", u"\U0001F600"}, ""},
       {{"a\xE2\x82"}, {u"a"}, "\xE2\x82"},
-      {{"\x80x\xFF", "\xC3a"}, {u"\uFFFDx\uFFFD", u"\uFFFDa"}, ""},
+      {{"\x80x\xFF",
+        "\xC3"
+        "a"},
+       {u"\uFFFDx\uFFFD", u"\uFFFDa"},
+       ""},
       {{"\xE0\x80", "\xAF"}, {u"", u"\uFFFD\uFFFD\uFFFD"}, ""},  // overlong
       {{"\xED\xA0\x80"}, {std::u16string{0xD800}}, ""},          // lone surrogate
   };
