@@ -91,10 +91,10 @@ bool store(FakeErlRecord& record, std::string_view kind, std::string value,
 }
 
 bool knownKind(std::string_view kind) {
-  static constexpr std::string_view kKinds[] = {"arg",   "env",       "cwd",    "exe",
-                                                "stdin", "arg16",     "env16",  "cwd16",
-                                                "exe16", "cmdline16", "console"};
-  return std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
+  static constexpr std::string_view kKinds[] = {"arg",   "env",   "cwd",   "exe",   "stdin",
+                                                "arg16", "env16", "cwd16", "exe16", "cmdline16"};
+  return kind == "console" ||
+         std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
 }
 
 }  // namespace
