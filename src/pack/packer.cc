@@ -79,6 +79,21 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       !runtime)
     return std::unexpected(runtime.error());
 
+  // Written before the long steps, so a bad icon or version fails at once.
+  std::vector<std::uint8_t> stubBytes;
+  if (stub->info.target == kWindowsTarget) {
+    auto withResources = addWindowsResources(
+        stub->bytes, options.windowsResources,
+        {release->appName, release->appVersion, options.output.filename().string()});
+    if (!withResources) return std::unexpected(withResources.error());
+    stubBytes = std::move(*withResources);
+  } else if (options.windowsResources.icon || !options.windowsResources.versionInfo.empty()) {
+    return packError("--icon and --version-info apply to " + std::string(kWindowsTarget) +
+                     " launchers only, not " + stub->info.target);
+  } else {
+    stubBytes = std::move(stub->bytes);
+  }
+
   auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("reading", done, total);
   });
@@ -117,7 +132,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
                      std::to_string(metadataText.size()) + " bytes; at most " +
                      std::to_string(kMaxMetadataRecordBytes) + " fit");
   }
-  const LauncherParts parts{.stub = stub->bytes,
+  const LauncherParts parts{.stub = stubBytes,
                             .payload = *payload,
                             .decompressedLength = archive->size(),
                             .metadataText = metadataText,

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "image/pe_image.h"
+#include "image/pe_writer.h"
+
+namespace wexlo::image {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put(Bytes& out, std::size_t at, std::uint32_t value, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A PE32+ image: headers in 0x200 bytes, then a section of 0x200 bytes for
+// each name, loaded 0x1000 apart; a ".rsrc" one becomes the resource directory.
+Bytes peImage(const std::vector<std::string>& sections, std::size_t trailing = 0) {
+  Bytes out(0x200 * (sections.size() + 1) + trailing, 0xcc);
+  std::fill(out.begin(), out.begin() + 0x200, 0);
+  out[0] = 'M', out[1] = 'Z';
+  put(out, 0x3c, 0x40, 4);
+  put(out, 0x40, 0x00004550, 4);
+  put(out, 0x44, kPeMachineAmd64, 2);
+  put(out, 0x46, static_cast<std::uint32_t>(sections.size()), 2);
+  put(out, 0x54, 240, 2);
+  put(out, 0x56, 0x22, 2);
+  const std::size_t optional = 0x58;
+  put(out, optional, 0x20b, 2);
+  put(out, optional + 32, 0x1000, 4);
+  put(out, optional + 36, 0x200, 4);
+  put(out, optional + 56, 0x1000 * static_cast<std::uint32_t>(sections.size() + 1), 4);
+  put(out, optional + 60, 0x200, 4);
+  put(out, optional + 68, kPeSubsystemConsole, 2);
+  put(out, optional + 108, 16, 4);
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const std::size_t at = optional + 240 + 40 * i;
+    const auto rva = static_cast<std::uint32_t>(0x1000 * (i + 1));
+    std::memcpy(&out[at], sections[i].data(), sections[i].size());
+    put(out, at + 8, 0x200, 4);
+    put(out, at + 12, rva, 4);
+    put(out, at + 16, 0x200, 4);
+    put(out, at + 20, static_cast<std::uint32_t>(0x200 * (i + 1)), 4);
+    if (sections[i] == ".rsrc")
+      put(out, optional + 112 + 16, rva, 4), put(out, optional + 116 + 16, 0x200, 4);
+  }
+  return out;
+}
+
+ResourceSet versionOnly(VersionStrings strings) {
+  return {.fileVersion = {1, 4, 2, 0},
+          .versionStrings = std::move(strings),
+          .manifest = {},
+          .icon = {}};
+}
+
+TEST(PeWriterTest, AddsAResourceSectionThatReadsBack) {
+  const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 1, 2, 3};
+  const ResourceSet withIcon{.fileVersion = {2, 0, 0, 0},
+                             .versionStrings = {{"ProductName", "José's app"}},
+                             .manifest = "<assembly/>",
+                             .icon = {{.width = 16,
+                                       .height = 16,
+                                       .colourCount = 0,
+                                       .planes = 1,
+                                       .bitCount = 32,
+                                       .bytes = png}}};
+  struct Case {
+    std::string what;
+    Bytes stub;
+    ResourceSet resources;
+    std::vector<std::uint32_t> types;
+    std::size_t sections;  // afterwards
+    std::uint32_t rva;     // of the new section
+  };
+  const std::vector<Case> cases = {
+      {"no icon", peImage({".text"}), versionOnly({{"FileVersion", "1.4.2"}}), {16}, 2, 0x2000},
+      {"icon and manifest", peImage({".text"}), withIcon, {3, 14, 16, 24}, 2, 0x2000},
+      {"long strings",
+       peImage({".text"}),
+       versionOnly({{"Comments", std::string(20000, 'x')}}),
+       {16},
+       2,
+       0x2000},
+      {"replaces resources at the end",
+       peImage({".text", ".rsrc"}),
+       withIcon,
+       {3, 14, 16, 24},
+       2,
+       0x2000},
+      {"keeps resources followed by data",
+       peImage({".text", ".rsrc"}, 7),
+       withIcon,
+       {3, 14, 16, 24},
+       3,
+       0x3000},
+  };
+  for (const Case& c : cases) {
+    auto written = withResourceSection(c.stub, c.resources);
+    ASSERT_TRUE(written) << c.what << ": " << written.error();
+    const auto pe = readPeImage(*written);
+    ASSERT_TRUE(pe) << c.what;
+    ASSERT_EQ(pe->sections.size(), c.sections) << c.what;
+    const PeSection& added = pe->sections.back();
+    EXPECT_EQ(added.name, ".rsrc") << c.what;
+    EXPECT_EQ(added.virtualAddress, c.rva) << c.what;
+    EXPECT_EQ(added.rawOffset % pe->fileAlignment, 0u) << c.what;
+    EXPECT_EQ(std::size_t{added.rawOffset} + added.rawSize, written->size()) << c.what;
+    EXPECT_EQ(pe->directory(kPeDirectoryResource).address, added.virtualAddress) << c.what;
+    EXPECT_EQ(pe->sizeOfImage, (added.virtualAddress + added.virtualSize + 0xfff) & ~0xfffu)
+        << c.what;
+    EXPECT_EQ(resourceTypes(*written), c.types) << c.what;
+    const auto record = readVersionRecord(*written);
+    ASSERT_TRUE(record) << c.what;
+    EXPECT_EQ(record->fileVersion, c.resources.fileVersion) << c.what;
+    EXPECT_EQ(record->strings, c.resources.versionStrings) << c.what;
+    // The original sections' bytes are untouched.
+    EXPECT_TRUE(
+        std::equal(c.stub.begin() + 0x200, c.stub.begin() + 0x400, written->begin() + 0x200))
+        << c.what;
+    EXPECT_EQ(withResourceSection(c.stub, c.resources), written) << c.what << ": not repeatable";
+  }
+}
+
+TEST(PeWriterTest, RefusesWhatCannotBeWritten) {
+  Bytes full = peImage({".text"});
+  put(full, 0x46, 6, 2);  // six sections fill the 0x200 bytes of headers
+  for (std::size_t i = 1; i < 6; ++i) full[0x58 + 240 + 40 * i] = '.';
+  Bytes signedImage = peImage({".text"});
+  put(signedImage, 0x58 + 112 + 32, 0x400, 4), put(signedImage, 0x58 + 116 + 32, 8, 4);
+  const struct {
+    Bytes image;
+    ResourceSet resources;
+    std::string error;
+  } cases[] = {
+      {Bytes(100, 0), versionOnly({}), "not a PE image"},
+      {full, versionOnly({}), "the PE image's headers have no room for another section"},
+      {signedImage, versionOnly({}), "the PE image is signed; its resources cannot change"},
+      {peImage({".text"}), versionOnly({{"Comments", std::string(40000, 'x')}}),
+       "the version record's Comments block needs 80026 bytes; at most 65535 fit"},
+      {peImage({".text"}), versionOnly({{"Comments", "\xff"}}),
+       "version string '\xff' is not UTF-8"},
+  };
+  for (const auto& c : cases) {
+    auto written = withResourceSection(c.image, c.resources);
+    ASSERT_FALSE(written) << c.error;
+    EXPECT_EQ(written.error(), c.error);
+  }
+}
+
+TEST(PeWriterTest, TheChecksumOfPiecesIsTheChecksumOfTheWhole) {
+  const Bytes image = *withResourceSection(peImage({".text"}), versionOnly({}));
+  const auto pe = readPeImage(image);
+  // The written checksum, recomputed with its field skipped, over odd-sized pieces.
+  PeChecksum pieces(pe->checksumOffset);
+  const auto all = std::span<const std::uint8_t>(image);
+  pieces.add(all.first(3));
+  pieces.add(all.subspan(3, 0x101));
+  pieces.add(all.subspan(0x104));
+  const std::uint32_t stored = image[pe->checksumOffset] | image[pe->checksumOffset + 1] << 8 |
+                               image[pe->checksumOffset + 2] << 16 |
+                               image[pe->checksumOffset + 3] << 24;
+  EXPECT_EQ(pieces.finish(), stored);
+  EXPECT_NE(stored, 0u);
+}
+
+}  // namespace
+}  // namespace wexlo::image
