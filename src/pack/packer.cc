@@ -75,10 +75,6 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       !checked) {
     return std::unexpected(checked.error());
   }
-  if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
-      !runtime)
-    return std::unexpected(runtime.error());
-
   // Written before the long steps, so a bad icon or version fails at once.
   std::vector<std::uint8_t> stubBytes;
   if (stub->info.target == kWindowsTarget) {
@@ -93,6 +89,10 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
   } else {
     stubBytes = std::move(stub->bytes);
   }
+
+  if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
+      !runtime)
+    return std::unexpected(runtime.error());
 
   auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("reading", done, total);
