@@ -11,10 +11,21 @@ defmodule Wexlo.Options do
           block_size: pos_integer() | nil,
           threads: non_neg_integer() | nil,
           service: boolean() | nil,
-          compression: :xz | :zstd | nil
+          compression: :xz | :zstd | nil,
+          icon: Path.t() | nil,
+          version_info: [{atom() | String.t(), String.t()}] | nil
         }
 
-  @keys [:output_dir, :packer, :block_size, :threads, :service, :compression]
+  @keys [
+    :output_dir,
+    :packer,
+    :block_size,
+    :threads,
+    :service,
+    :compression,
+    :icon,
+    :version_info
+  ]
 
   # The packing options of `release`, every key present (`nil` when not set).
   def from_release(%Mix.Release{options: options}) do
@@ -30,15 +41,17 @@ defmodule Wexlo.Options do
     Map.new(@keys, &{&1, Keyword.get(given, &1)})
   end
 
-  defp check({key, value}) when key in [:output_dir, :packer] and is_binary(value), do: :ok
+  defp check({key, value}) when key in [:output_dir, :packer, :icon] and is_binary(value), do: :ok
   defp check({:block_size, value}) when is_integer(value) and value > 0, do: :ok
   defp check({:threads, value}) when is_integer(value) and value >= 0, do: :ok
   defp check({:service, value}) when is_boolean(value), do: :ok
   defp check({:compression, value}) when value in [:xz, :zstd], do: :ok
 
-  defp check({key, value}) when key in @keys do
-    Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
+  defp check({:version_info, value} = option) when is_list(value) or is_map(value) do
+    if Enum.all?(value, &version_string?/1), do: :ok, else: invalid!(option)
   end
+
+  defp check({key, _value} = option) when key in @keys, do: invalid!(option)
 
   defp check({key, _value}) do
     Mix.raise(
@@ -46,6 +59,13 @@ defmodule Wexlo.Options do
         "(known: #{Enum.map_join(@keys, ", ", &inspect/1)})"
     )
   end
+
+  defp invalid!({key, value}) do
+    Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
+  end
+
+  defp version_string?({key, value}) when is_atom(key) or is_binary(key), do: is_binary(value)
+  defp version_string?(_), do: false
 
   defp suggestion(key) do
     {distance, known} =
@@ -57,6 +77,11 @@ defmodule Wexlo.Options do
   end
 
   defp expected(key) when key in [:output_dir, :packer], do: "a path, as a string"
+  defp expected(:icon), do: "the path of an .ico file, as a string"
+
+  defp expected(:version_info),
+    do: ~s(version strings such as [CompanyName: "Example Ltd"], each value a string)
+
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
   defp expected(:service), do: "true or false"
