@@ -362,16 +362,6 @@ TEST_F(WindowsLauncherTest, WindowsReadsTheLaunchersVersionIconAndManifest) {
             std::string::npos)
       << inspected.out;
   EXPECT_NE(inspected.out.find("version string: CompanyName = Exämple Ltd\n"), std::string::npos);
-  // Resources change nothing for the launcher itself, and packing stays repeatable.
-  auto result = wine().run(withIcon, {"iconic"}, {environment(), std::nullopt, dir_.path()});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(readRecord().args.back(), "iconic");
-  fs::create_directories(dir_ / "again");
-  const fs::path again = packRelease(
-      shared().release, dir_ / "again" / "with icon.exe",
-      {"--target", "windows-x86_64", "--icon", (dir_ / "app.ico").string(), "--version-info",
-       "CompanyName=Exämple Ltd", "--version-info", "FileDescription=The demo"});
-  EXPECT_TRUE(readFile(again) == readFile(withIcon));
 }
 
 TEST_F(WindowsLauncherTest, ResourceOptionsThatCannotWorkAreRefusedWhenPacking) {

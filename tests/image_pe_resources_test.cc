@@ -48,11 +48,5 @@ TEST(IconFileTest, ReadsPngAndBitmapImagesAndNamesWhatIsWrong) {
   }
 }
 
-TEST(VersionRecordTest, DamagedResourcesReadAsNone) {
-  // Not an image, and an image whose resource directory points nowhere.
-  EXPECT_FALSE(readVersionRecord(Bytes(64, 0)));
-  EXPECT_TRUE(resourceTypes(Bytes{'M', 'Z'}).empty());
-}
-
 }  // namespace
 }  // namespace wexlo::image
