@@ -68,7 +68,7 @@ std::expected<std::vector<std::uint8_t>, std::string> withResourceSection(
   }
 
   const std::size_t slot = pe->sectionTableOffset + kSectionHeaderSize * sections.size();
-  if (slot + kSectionHeaderSize > pe->sizeOfHeaders ||
+  if (slot + kSectionHeaderSize > pe->sizeOfHeaders || slot + kSectionHeaderSize > out.size() ||
       std::any_of(sections.begin(), sections.end(), [&](const PeSection& s) {
         return s.rawSize != 0 && s.rawOffset < slot + kSectionHeaderSize;
       })) {
