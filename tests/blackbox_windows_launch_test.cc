@@ -247,6 +247,13 @@ TEST_F(WindowsLauncherTest, ALauncherSignedAfterPackingStillRuns) {
                              "-out", signedLauncher.string()});
   ASSERT_EQ(signing.status, 0) << signing.out << signing.err;
   ASSERT_GT(fs::file_size(signedLauncher), fs::file_size(launcher()));
+  auto verified =
+      runProcess({packerPath().string(), "inspect", "--verify", signedLauncher.string()});
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_NE(verified.out.find("\nversion string: ProductName = demo_app\n"), std::string::npos);
+  auto checked = runProcess({"/usr/bin/osslsigncode", "verify", "-CAfile", certificate.string(),
+                             "-in", signedLauncher.string()});
+  EXPECT_NE(checked.out.find("Signature verification: ok"), std::string::npos) << checked.out;
 
   auto meta = wine().run(signedLauncher, {"maintenance", "meta"},
                          {environment(), std::nullopt, dir_.path()});
