@@ -205,8 +205,8 @@ void writeAll() {
   writeSeed("image", "elf_program",
             elfImage({.needed = {"libc.so.6", "libtinfo.so.6"}, .interpreter = true}));
   writeSeed("image", "elf_library", elfImage({.machine = kElfAarch64, .needed = {"libc.so.6"}}));
-  writeSeed("image", "pe_program", peImage({.imports = {"KERNEL32.dll", "VCRUNTIME140.dll"}}));
-  writeSeed("image", "pe32_dll", peImage({.machine = kPeI386, .pe32Plus = false, .dll = true}));
+  writeSeed("image", "pe_program", peFile({.imports = {"KERNEL32.dll", "VCRUNTIME140.dll"}}));
+  writeSeed("image", "pe32_dll", peFile({.machine = kPeI386, .pe32Plus = false, .dll = true}));
   writeSeed("image", "pe_signed", signedWindowsImage());
   writeSeed("image", "macho_fat", fatMachOImage({0x01000007, 0x0100000c}));
   writeSeed("image", "java_class", "\xca\xfe\xba\xbe\0\0\0\x34\0\x10\x0a\0\x03"sv);

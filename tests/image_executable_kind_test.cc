@@ -43,7 +43,7 @@ TEST(ExecutableKind, TellsWhatEachFileIsBuiltForAndWhatItNeeds) {
     std::vector<std::string> needed = {};
   };
   const std::string elf = elfImage({.needed = {"libc.so.6", "libtinfo.so.6"}, .interpreter = true});
-  const std::string pe = peImage({.imports = {"KERNEL32.dll", "vcruntime140.dll"}});
+  const std::string pe = peFile({.imports = {"KERNEL32.dll", "vcruntime140.dll"}});
   const std::string fat = fatMachOImage({kMachOX86_64, kMachOArm64});
   const std::string library = elfImage({.needed = {"libc.so.6"}});
   const std::size_t dynamic = readAt<std::uint64_t>(library, 64 + 56 + 8);  // PT_DYNAMIC's offset
@@ -52,9 +52,9 @@ TEST(ExecutableKind, TellsWhatEachFileIsBuiltForAndWhatItNeeds) {
       {"ELF library", elfImage({.machine = kElfAarch64}), "Linux aarch64 shared library"},
       {"FreeBSD ELF", elfImage({.osAbi = 9}), "FreeBSD x86-64 shared library"},
       {"PE program", pe, "Windows x86-64 console program", {"KERNEL32.dll", "vcruntime140.dll"}},
-      {"32-bit DLL", peImage({.machine = kPeI386, .pe32Plus = false, .dll = true}),
+      {"32-bit DLL", peFile({.machine = kPeI386, .pe32Plus = false, .dll = true}),
        "Windows x86 (32-bit) DLL"},
-      {"GUI program", peImage({.subsystem = 2}), "Windows x86-64 GUI program"},
+      {"GUI program", peFile({.subsystem = 2}), "Windows x86-64 GUI program"},
       {"thin Mach-O", machOImage(kMachOArm64, 6), "macOS arm64 library"},
       {"fat Mach-O", fat, "macOS x86-64 + arm64 program"},
       // What only looks like one.

@@ -16,6 +16,7 @@
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
 #include "support/native_images.h"
+#include "support/pe_images.h"
 
 namespace wexlo {
 namespace {
@@ -23,11 +24,21 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
+std::string stubMarker(std::string_view target) {
+  return std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
+         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0');
+}
+
+// A Windows stub is a PE image, which the packer writes resources into.
 std::string stubBytes(std::string_view target) {
-  return "\x7f"
-         "ELF fake stub\0" +
-         std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
-         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0') + std::string(64, '\x90');
+  if (target != "windows-x86_64") {
+    return "\x7f"
+           "ELF fake stub\0" +
+           stubMarker(target) + std::string(64, '\x90');
+  }
+  const auto image = testing::peImage({".text"});
+  std::string stub(image.begin(), image.end());
+  return stub.replace(0x200, stubMarker(target).size(), stubMarker(target));
 }
 
 // The 64-byte header of a little-endian 64-bit ELF program for `machine`.
@@ -204,11 +215,11 @@ TEST_F(PackerTest, TheServiceModeIsRecordedBeforeTheUsersOverridesAndShown) {
 }
 
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {
-  write(release_ / "erts-13.1.5/bin/erl.exe", testing::peImage({}));
+  write(release_ / "erts-13.1.5/bin/erl.exe", testing::peFile({}));
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
   ASSERT_TRUE(packRelease(windows));
-  EXPECT_TRUE(read(out_ / "demo.exe").starts_with(stubBytes("windows-x86_64")));
+  EXPECT_TRUE(read(out_ / "demo.exe").contains(stubMarker("windows-x86_64")));
 
   struct Case {
     const char* name;
@@ -257,14 +268,14 @@ TEST_F(PackerTest, FindsStubsBesideThePackerFirstThenInItsInstallDirectory) {
   EXPECT_EQ(stubs[1].path, lib / "wexlo-stub-windows-x86_64.exe");
   EXPECT_TRUE(installedStubs({root_ / "absent"}).empty());
 
-  write(release_ / "erts-13.1.5/bin/erl.exe", testing::peImage({}));
+  write(release_ / "erts-13.1.5/bin/erl.exe", testing::peFile({}));
   for (const char* target : {"linux-x86_64", "windows-x86_64"}) {
     SCOPED_TRACE(target);
     auto installed = options(out_ / target);
     installed.stub = {target, std::nullopt, directories};
     installed.allowForeign = {"erts-13.1.5/bin/erl.exe"};  // on Linux
     ASSERT_TRUE(packRelease(installed));
-    EXPECT_TRUE(read(out_ / target).starts_with(stubBytes(target)));
+    EXPECT_TRUE(read(out_ / target).contains(stubMarker(target)));
   }
   auto notInstalled = options(out_ / "none");
   notInstalled.stub = {"windows-x86_64", std::nullopt, {bin}};
@@ -441,14 +452,14 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
 
 TEST_F(PackerTest, InspectNamesTheSystemLibrariesTheReleaseNeeds) {
   using testing::elfImage;
-  using testing::peImage;
+  using testing::peFile;
   const std::string nif = "lib/crypto-5.1.2/priv/lib/crypto.so";
   write(release_ / nif, elfImage({.needed = {"libcrypto.so.3", "libc.so.6", "libbundled.so.1"}}));
   write(release_ / "lib/crypto-5.1.2/priv/lib/libbundled.so.1",
         elfImage({.needed = {"libc.so.6"}}));
   write(release_ / "erts-13.1.5/bin/beam.smp",
         elfImage({.needed = {"libtinfo.so.6", "libc.so.6"}, .interpreter = true}));
-  write(release_ / "lib/a/priv/helper.exe", peImage({.imports = {"never_loaded.dll"}}));
+  write(release_ / "lib/a/priv/helper.exe", peFile({.imports = {"never_loaded.dll"}}));
   auto packing = options(out_ / "demo");
   packing.allowForeign = {"lib/a/priv/helper.exe"};
   auto packed = packRelease(packing);
@@ -469,9 +480,9 @@ TEST_F(PackerTest, InspectNamesTheSystemLibrariesTheReleaseNeeds) {
   // Windows' own DLLs and the release's are not asked of the machine; the
   // C++ runtime is.
   write(release_ / "erts-13.1.5/bin/erl.exe",
-        peImage({.imports = {"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
-                             "VCRUNTIME140.dll", "Beam.SMP.dll"}}));
-  write(release_ / "erts-13.1.5/bin/beam.smp.dll", peImage({.dll = true}));
+        peFile({.imports = {"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll", "VCRUNTIME140.dll",
+                            "Beam.SMP.dll"}}));
+  write(release_ / "erts-13.1.5/bin/beam.smp.dll", peFile({.dll = true}));
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
   windows.allowForeign = {nif, "lib/crypto-5.1.2/priv/lib/libbundled.so.1",

@@ -71,7 +71,7 @@ std::string elfImage(const ElfSpec& spec) {
   return file;
 }
 
-std::string peImage(const PeSpec& spec) {
+std::string peFile(const PeSpec& spec) {
   constexpr std::size_t kPe = 0x40;
   constexpr std::size_t kOptional = kPe + 24;
   constexpr std::uint32_t kSectionAddress = 0x1000;

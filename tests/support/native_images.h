@@ -35,7 +35,7 @@ struct PeSpec {
 };
 
 // A PE image with one section that holds its import directory.
-std::string peImage(const PeSpec& spec);
+std::string peFile(const PeSpec& spec);
 
 // A thin 64-bit little-endian Mach-O file of `fileType` (2 program, 6 library).
 std::string machOImage(std::uint32_t cpuType, std::uint32_t fileType = 2);
