@@ -30,7 +30,7 @@ class PackRoundTripTest : public ::testing::Test {
       }
     }
     writeFile(release_ / "releases/0.1.3/demo_app.rel",
-              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n");
+              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[{elixir,\"1.14.0\"}]}.\n");
     fs::create_directories(release_ / "lib/empty_dir");
   }
 

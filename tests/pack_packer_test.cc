@@ -54,7 +54,8 @@ class PackerTest : public ::testing::Test {
     write(stubs_ / "wexlo-stub-linux-aarch64", stubBytes("linux-aarch64"));
     write(release_ / "releases/start_erl.data", "13.1.5 0.1.0\n");
     write(release_ / "releases/0.1.0/demo_app.rel",
-          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.");
+          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[{elixir,\"1.14.0\"}]}.");
+    write(release_ / "releases/COOKIE", "secret");
     write(release_ / "erts-13.1.5/bin/erl", "#!/bin/sh\n");
     write(release_ / "bin/demo_app", "#!/bin/sh\n");
     // Enough varied bytes for several 64 KiB blocks.
@@ -103,7 +104,7 @@ TEST_F(PackerTest, WritesAStubWithTheReleaseAppended) {
   auto packed = packRelease(options(launcher));
   ASSERT_TRUE(packed) << packed.error().message;
   EXPECT_EQ(packed->appName, "demo_app");
-  EXPECT_EQ(packed->fileCount, 6u);  // five of the release's and lib/.wexlo
+  EXPECT_EQ(packed->fileCount, 7u);  // six of the release's and lib/.wexlo
   EXPECT_EQ(packed->launcherBytes, fs::file_size(launcher));
 
   const std::string image = read(launcher);
@@ -397,7 +398,7 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   EXPECT_NE(listing.find("metadata: {\"options\":"), std::string::npos);
   EXPECT_NE(listing.find("\n100644 0 lib/.wexlo\n100644 300000 lib/demo_app-0.1.0/ebin/"),
             std::string::npos);
-  EXPECT_NE(listing.find("verified: 6 entries"), std::string::npos);
+  EXPECT_NE(listing.find("verified: 7 entries"), std::string::npos);
 
   // Damage inside the payload: only decoding notices.
   std::string image = read(launcher);

@@ -21,7 +21,7 @@ class ReleaseTest : public ::testing::Test {
     release_ = root_ / "rel";
     write("releases/start_erl.data", "13.1.5 0.1.0\n");
     write("releases/0.1.0/demo_app.rel",
-          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.\n");
+          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[{elixir,\"1.14.0\"}]}.\n");
     write("releases/0.1.0/vm.args", "-sname demo\n");
     write("releases/COOKIE", "secret");
     write("erts-13.1.5/bin/erl", "#!/bin/sh\n", 0775);
@@ -111,7 +111,7 @@ TEST_F(ReleaseTest, OverridesReplaceTheReleaseValues) {
 
 TEST_F(ReleaseTest, NameComesFromTheRelFileNamingItself) {
   write("releases/0.1.0/start_clean.rel",
-        "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.");
+        "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[{elixir,\"1.14.0\"}]}.");
   auto release = readRelease(release_, {});
   ASSERT_TRUE(release) << release.error().message;
   EXPECT_EQ(release->appName, "demo_app");

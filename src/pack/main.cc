@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(wexlo::minZstdLevel(), wexlo::maxZstdLevel()));
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_flag("--service", service,
-                 "Boot without Elixir's command-line handler, for a release that keeps running");
+                 "Boot without Elixir's command-line handler, for a release that keeps running "
+                 "(implied for a release without Elixir)");
   pack->add_option("--metadata", metadataFile, "Raw mode: the metadata text to embed");
   pack->add_option("--payload", payloadFile, "Raw mode: the xz payload to embed");
   pack->add_option("--decompressed-length", decompressedLength, "Raw mode: the archive's length")

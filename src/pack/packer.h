@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pack/pack_error.h"
 #include "pack/release.h"
@@ -45,6 +46,7 @@ struct PackSummary {
   std::string appName;
   std::uint64_t fileCount = 0;      // files the launcher carries
   std::uint64_t launcherBytes = 0;  // the written launcher's size
+  std::vector<std::string> notes;   // what the packer added or decided on its own
 };
 
 PackResult<PackSummary> packRelease(const PackOptions& options);
