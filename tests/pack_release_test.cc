@@ -162,6 +162,25 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
        [](ReleaseTest& t) { fs::remove_all(t.release_ / "erts-13.1.5"); },
        "release has no runtime: no directory erts-13.1.5 in '{rel}'; set `include_erts: true` "
        "in the release's config in mix.exs"},
+      {"rebar3's development mode: no runtime",
+       [](ReleaseTest& t) {
+         fs::remove_all(t.release_ / "erts-13.1.5");
+         t.write("releases/RELEASES", "[].");
+       },
+       "no directory erts-13.1.5 in '{rel}'; build it with `rebar3 as prod release`"},
+      {"rebar3's development mode: linked files",
+       [](ReleaseTest& t) {
+         t.write("releases/0.1.0/demo_app.rel",
+                 "{release,{\"demo_app\",\"0.1.0\"},{erts,\"1\"},[]}.");
+         fs::create_symlink("/etc/passwd", t.release_ / "lib/a-1.0/ebin/linked");
+       },
+       "symbolic link: '{rel}/lib/a-1.0/ebin/linked'; rebar3's development mode links"},
+      {"vm.args only as a template",
+       [](ReleaseTest& t) {
+         fs::rename(t.release_ / "releases/0.1.0/vm.args",
+                    t.release_ / "releases/0.1.0/vm.args.src");
+       },
+       "holds vm.args.src but no vm.args: the release's start script renders it"},
       {"a Mix project",
        [](ReleaseTest& t) {
          fs::remove_all(t.release_ / "releases");
