@@ -188,6 +188,13 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
        },
        "'{rel}' is a Mix project, not a release: run `MIX_ENV=prod mix release` there and pass "
        "'{rel}/_build/prod/rel/my_app'"},
+      {"a rebar3 project",
+       [](ReleaseTest& t) {
+         fs::remove_all(t.release_ / "releases");
+         t.write("rebar.config", "{relx, [{release, {erlcli, \"0.1.0\"},\n [erlcli, sasl]}]}.");
+       },
+       "'{rel}' is a rebar3 project, not a release: run `rebar3 as prod release` there and pass "
+       "'{rel}/_build/prod/rel/erlcli'"},
       {"the directory holding the releases",
        [](ReleaseTest& t) {
          fs::rename(t.release_, t.root_ / "demo_app");
