@@ -1,6 +1,6 @@
 // The rebar3 example (examples/erlcli), built from rebar3's release template,
-// packed by the packer and run with the real runtime: a release without
-// Elixir, without releases/COOKIE and with a vm.args that names the node.
+// packed and run with the real runtime: a release without Elixir, without
+// releases/COOKIE and with a vm.args that names the node.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -19,106 +19,82 @@ namespace fs = std::filesystem;
 
 const fs::path kBuild = WEXLO_REBAR3_BUILD_DIR;
 
-// A port no one listens on now, for an epmd of the tests' own: the template's
-// vm.args names the node, so each run needs one and starts it if it is not there.
-int unusedPort() {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ADD_FAILURE() << "no port to bind";
-  }
-  ::close(socket);
-  return ntohs(address.sin_port);
-}
-
 class Rebar3Test : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    epmdPort_ = unusedPort();
-    auto packed = pack(kBuild / "prod/rel/erlcli", launcher());
+  void SetUp() override {
+    // The node is named, so each run needs an epmd: the first starts one,
+    // on a port of the test's own, which TearDown stops.
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(socket);
+    epmdPort_ = std::to_string(ntohs(address.sin_port));
+    auto packed = pack("prod");
     ASSERT_EQ(packed.status, 0) << packed.err;
   }
-  static void TearDownTestSuite() {
-    // The first run started epmd on the tests' port; it outlives the runs.
+  void TearDown() override {
     for (const auto& entry : fs::directory_iterator(kBuild / "prod/rel/erlcli")) {
-      if (!entry.path().filename().string().starts_with("erts-")) continue;
-      runProcess(
-          {(entry.path() / "bin/epmd").string(), "-port", std::to_string(epmdPort_), "-kill"});
+      if (entry.path().filename().string().starts_with("erts-"))
+        runProcess({(entry.path() / "bin/epmd").string(), "-port", epmdPort_, "-kill"});
     }
-    delete dir_;
-  }
-
-  static fs::path launcher() { return dir_->path() / "erlcli"; }
-  static std::vector<std::string> environment() {
-    return {"HOME=" + (dir_->path() / "home").string(), "LANG=C.UTF-8",
-            "ERL_EPMD_PORT=" + std::to_string(epmdPort_)};
-  }
-  static ProcessResult pack(const fs::path& release, const fs::path& output) {
-    return runProcess({packerPath().string(), "pack", "--quiet", "--compression", "zstd", "--level",
-                       "1", release.string(), "--stub", stubPath().string(), "-o",
-                       output.string()});
-  }
-  static ProcessResult run(std::vector<std::string> args) {
-    args.insert(args.begin(), launcher().string());
-    return runProcess(args, {environment(), std::nullopt, dir_->path()});
-  }
-  static void expectNoCrashDump() {
-    for (const auto& entry : fs::recursive_directory_iterator(dir_->path())) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir_.path()))
       EXPECT_NE(entry.path().filename(), "erl_crash.dump") << entry.path();
-    }
   }
 
-  static TempDir* dir_;
-  static int epmdPort_;
-};
+  ProcessResult pack(const std::string& profile) {
+    return runProcess({packerPath().string(), "pack", "--quiet", "--compression", "zstd", "--level",
+                       "1", (kBuild / profile / "rel/erlcli").string(), "--stub",
+                       stubPath().string(), "-o", (dir_ / profile).string()});
+  }
+  ProcessOptions options() {
+    return {{"HOME=" + (dir_ / "home").string(), "LANG=C.UTF-8", "ERL_EPMD_PORT=" + epmdPort_},
+            std::nullopt,
+            dir_.path()};
+  }
+  ProcessResult run(std::vector<std::string> args) {
+    args.insert(args.begin(), (dir_ / "prod").string());
+    return runProcess(args, options());
+  }
 
-TempDir* Rebar3Test::dir_ = nullptr;
-int Rebar3Test::epmdPort_ = 0;
+  TempDir dir_;
+  std::string epmdPort_;
+};
 
 TEST_F(Rebar3Test, TheToolTakesItsArgumentsAndEndsWithItsStatus) {
   auto echoed = run({"with space", "", "x"});
   EXPECT_EQ(echoed.status, 0) << echoed.err;
   EXPECT_EQ(echoed.out, "argc=3\narg=<with space>\narg=<>\narg=<x>\n");
-  for (int status : {0, 3, 255}) EXPECT_EQ(run({"exit", std::to_string(status)}).status, status);
+  for (int status : {3, 255}) EXPECT_EQ(run({"exit", std::to_string(status)}).status, status);
 
-  // The cookie came from the template's vm.args; no Elixir, so no command-line handler.
-  auto directory = run({"maintenance", "directory"});
-  EXPECT_EQ(
-      readFile(fs::path(directory.out.substr(0, directory.out.size() - 1)) / "releases/COOKIE"),
-      "erlcli_cookie");
-  auto inspected = runProcess({packerPath().string(), "inspect", launcher().string()});
+  // The cookie of the template's vm.args; without Elixir, the service mode.
+  auto directory = run({"maintenance", "directory"}).out;
+  EXPECT_EQ(readFile(directory.substr(0, directory.size() - 1) + "/releases/COOKIE"),
+            "erlcli_cookie");
+  auto inspected = runProcess({packerPath().string(), "inspect", (dir_ / "prod").string()});
   EXPECT_NE(inspected.out.find("\nstart mode: service\n"), std::string::npos) << inspected.out;
-  expectNoCrashDump();
 }
 
 TEST_F(Rebar3Test, TheServiceRunsUntilSigtermThenStopsCleanly) {
-  RunningProcess service({launcher().string(), "serve"},
-                         {environment(), std::nullopt, dir_->path()}, dir_->path() / "service.err");
-  auto started = service.readLine();
-  ASSERT_EQ(started, "erlcli serving") << service.wait().err;
+  RunningProcess service({(dir_ / "prod").string(), "serve"}, options(), dir_ / "service.err");
+  ASSERT_EQ(service.readLine(), "erlcli serving") << service.wait().err;
   service.signal(SIGTERM);
   auto stopped = service.wait();
   EXPECT_EQ(stopped.status, 0) << stopped.err;
   EXPECT_TRUE(stopped.out.ends_with("erlcli stopped\n")) << stopped.out;
-  expectNoCrashDump();
 }
 
 TEST_F(Rebar3Test, DevelopmentAndTemplateReleasesAreRefusedWithRebar3sRemedy) {
-  const std::vector<std::pair<std::string, std::string>> refused = {
-      {"default", "build it with `rebar3 as prod release`"},
-      {"src", "holds sys.config.src and vm.args.src but no sys.config and vm.args"},
-  };
-  for (const auto& [profile, message] : refused) {
-    const fs::path output = dir_->path() / profile;
-    auto packed = pack(kBuild / profile / "rel/erlcli", output);
+  for (const auto& [profile, message] : std::vector<std::pair<std::string, std::string>>{
+           {"default", "build it with `rebar3 as prod release`"},
+           {"src", "holds sys.config.src and vm.args.src but no sys.config and vm.args"}}) {
+    auto packed = pack(profile);
     EXPECT_EQ(packed.status, 1) << profile;
     EXPECT_NE(packed.err.find(message), std::string::npos) << packed.err;
-    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(dir_ / profile));
   }
 }
 
