@@ -74,6 +74,8 @@ TEST_F(Rebar3Test, TheToolTakesItsArgumentsAndEndsWithItsStatus) {
   auto directory = run({"maintenance", "directory"}).out;
   EXPECT_EQ(readFile(directory.substr(0, directory.size() - 1) + "/releases/COOKIE"),
             "erlcli_cookie");
+  // Given twice, the runtime would take neither and make one in the home directory.
+  EXPECT_FALSE(fs::exists(dir_ / "home/.erlang.cookie"));
   auto inspected = runProcess({packerPath().string(), "inspect", (dir_ / "prod").string()});
   EXPECT_NE(inspected.out.find("\nstart mode: service\n"), std::string::npos) << inspected.out;
 }

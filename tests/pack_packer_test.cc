@@ -238,7 +238,8 @@ TEST_F(PackerTest, AReleaseWithoutElixirOrCookieBootsAsAServiceAndGetsACookie) {
 
   write(release_ / "releases/0.1.0/vm.args", "-sname demo\n-setcookie from_args\n");
   EXPECT_EQ(cookieOf("args"), "from_args");
-  EXPECT_EQ(notes.at(1), "added releases/COOKIE: the -setcookie of releases/0.1.0/vm.args");
+  EXPECT_TRUE(
+      notes.at(1).starts_with("added releases/COOKIE: the -setcookie of releases/0.1.0/vm.args"));
   EXPECT_TRUE(notes.at(2).starts_with("releases/0.1.0/vm.args names the node (-sname demo)"));
 }
 

@@ -25,7 +25,15 @@ PackResult<ReleaseAdditions> addToRelease(const std::filesystem::path& directory
   if (!cookie) return std::unexpected(cookie.error());
   additions.cookie = *cookie;
   if (*cookie == AddedCookie::FromArgs) {
-    additions.notes.push_back("added releases/COOKIE: the -setcookie of " + vmArgsPath);
+    // The launcher passes the cookie itself; a second -setcookie would void both.
+    for (auto& file : release.files) {
+      if (file.path != vmArgsPath) continue;
+      file.source.clear();
+      file.content = args.withoutCookie;
+      file.size = file.content.size();
+    }
+    additions.notes.push_back("added releases/COOKIE: the -setcookie of " + vmArgsPath +
+                              ", which the packed vm.args leaves to the launcher");
   } else if (*cookie == AddedCookie::Derived) {
     additions.notes.push_back("added releases/COOKIE, derived from the release (" + vmArgsPath +
                               " sets no -setcookie)");

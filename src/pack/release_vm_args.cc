@@ -12,9 +12,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> argsFileWords(std::string_view text) {
-  std::vector<std::string> words;
-  std::optional<std::string> word;
+struct Word {
+  std::string text;
+  std::size_t begin = 0;  // where it starts and ends in the file
+  std::size_t end = 0;
+};
+
+std::vector<Word> argsFileWords(std::string_view text) {
+  std::vector<Word> words;
+  std::optional<Word> word;
   for (std::size_t at = 0; at < text.size(); ++at) {
     if (text[at] == '#') {
       at = std::min(text.find('\n', at), text.size()) - 1;  // the line feed ends the word
@@ -22,9 +28,10 @@ std::vector<std::string> argsFileWords(std::string_view text) {
       if (word) words.push_back(std::move(*word));
       word.reset();
     } else {
+      if (!word) word = Word{"", at, at};
       if (text[at] == '\\' && at + 1 < text.size()) ++at;
-      if (!word) word.emplace();
-      *word += text[at];
+      word->text += text[at];
+      word->end = at + 1;
     }
   }
   if (word) words.push_back(std::move(*word));
@@ -36,13 +43,17 @@ std::vector<std::string> argsFileWords(std::string_view text) {
 VmArgs parseVmArgs(std::string_view text) {
   VmArgs args;
   const auto words = argsFileWords(text);
-  for (std::size_t i = 0; i + 1 < words.size(); ++i) {
-    if (words[i] == "-setcookie") {
-      args.cookie = words[i + 1];
-    } else if (words[i] == "-sname" || words[i] == "-name") {
-      args.nodeName = words[i] + " " + words[i + 1];
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (words[i].text == "-setcookie" && i + 1 < words.size()) {
+      args.cookie = words[i + 1].text;
+      args.withoutCookie.append(text.substr(kept, words[i].begin - kept));
+      kept = words[++i].end;
+    } else if ((words[i].text == "-sname" || words[i].text == "-name") && i + 1 < words.size()) {
+      args.nodeName = words[i].text + " " + words[i + 1].text;
     }
   }
+  args.withoutCookie.append(text.substr(kept));
   return args;
 }
 

@@ -14,6 +14,9 @@ namespace wexlo {
 struct VmArgs {
   std::optional<std::string> cookie;    // the value of -setcookie
   std::optional<std::string> nodeName;  // "-sname NAME" or "-name NAME", as written
+  // The file without its -setcookie flags: a runtime given the flag twice
+  // (the launcher always gives it) takes neither, and uses ~/.erlang.cookie.
+  std::string withoutCookie;
 };
 
 // Reads the file the way the runtime reads an args file: words split on
