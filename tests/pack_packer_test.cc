@@ -241,6 +241,11 @@ TEST_F(PackerTest, AReleaseWithoutElixirOrCookieBootsAsAServiceAndGetsACookie) {
   EXPECT_TRUE(
       notes.at(1).starts_with("added releases/COOKIE: the -setcookie of releases/0.1.0/vm.args"));
   EXPECT_TRUE(notes.at(2).starts_with("releases/0.1.0/vm.args names the node (-sname demo)"));
+  write(release_ / "releases/COOKIE", "own");
+  EXPECT_EQ(cookieOf("own"), "own");
+  EXPECT_EQ(notes.at(1),
+            "left -setcookie out of the packed releases/0.1.0/vm.args: the launcher "
+            "passes the cookie of releases/COOKIE");
 }
 
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {

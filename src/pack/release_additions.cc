@@ -24,19 +24,25 @@ PackResult<ReleaseAdditions> addToRelease(const std::filesystem::path& directory
   auto cookie = addMissingCookie(release, args.cookie);
   if (!cookie) return std::unexpected(cookie.error());
   additions.cookie = *cookie;
-  if (*cookie == AddedCookie::FromArgs) {
-    // The launcher passes the cookie itself; a second -setcookie would void both.
+  // The launcher always passes -setcookie; a runtime given the flag twice
+  // takes neither, so the packed vm.args leaves its own out.
+  if (args.cookie) {
     for (auto& file : release.files) {
       if (file.path != vmArgsPath) continue;
       file.source.clear();
       file.content = args.withoutCookie;
       file.size = file.content.size();
     }
+  }
+  if (*cookie == AddedCookie::FromArgs) {
     additions.notes.push_back("added releases/COOKIE: the -setcookie of " + vmArgsPath +
                               ", which the packed vm.args leaves to the launcher");
   } else if (*cookie == AddedCookie::Derived) {
     additions.notes.push_back("added releases/COOKIE, derived from the release (" + vmArgsPath +
                               " sets no -setcookie)");
+  } else if (args.cookie) {
+    additions.notes.push_back("left -setcookie out of the packed " + vmArgsPath +
+                              ": the launcher passes the cookie of releases/COOKIE");
   }
 
   if (args.nodeName) {
