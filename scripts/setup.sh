@@ -12,8 +12,9 @@ packages="build-essential cmake ninja-build pkg-config git ca-certificates
   g++-aarch64-linux-gnu erlang elixir rebar3 hyperfine time xz-utils zstd strace"
 # Installed without their recommendations: qemu-user's would register it with
 # the kernel's binfmt_misc for the whole machine; the tests call qemu-aarch64
-# by name instead.
-bare_packages="qemu-user"
+# by name instead. systemd only for `systemd-analyze verify` of the README's
+# unit example.
+bare_packages="qemu-user systemd"
 
 not_installed() {
   for package in "$@"; do

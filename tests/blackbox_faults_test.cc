@@ -142,6 +142,82 @@ TEST_F(FaultTest, AFullDiskOrAFailedMarkerWriteLeavesNoMarkerAndARunWithSpaceCom
   expectCompleteInstall(build, "0.1.3");
 }
 
+TEST_F(FaultTest, AFailedFirstRunLeavesNoInstallUnlessAnotherLauncherWaitsForIt) {
+  auto files = syntheticRelease("demo_app", "0.1.3", "17.1", 20);
+  const std::string archive = makeArchive(files);
+  std::string payload = xzCompress(archive);
+  payload[payload.size() / 2] ^= 0x55;
+  const Build damaged{files, packRaw(dir_ / "damaged", metadataText("demo_app", "0.1.3", "17.1"),
+                                     payload, archive.size())};
+  auto failed = run(damaged);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(failed.err.starts_with("error: ")) << failed.err;
+  EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo"));
+
+  // A launcher waiting to unpack it holds its run lock: the directory stays.
+  fs::create_directories(install("0.1.3"));
+  const int fd =
+      ::open((install("0.1.3") / ".wexlo-run.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+  EXPECT_EQ(run(damaged).status, 1);
+  EXPECT_TRUE(fs::exists(install("0.1.3") / ".wexlo-install.lock"));
+  ::close(fd);
+
+  // A disk too small for the release gets its space back.
+  if (runProcess({"/usr/bin/unshare", "-m", "/bin/true"}).status != 0) return;
+  const Build build = pack("0.1.3");
+  auto full = runProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                          "mount -t tmpfs -o size=256k tmpfs \"$0\" && \"$1\"; "
+                          "echo \"status $?\"; ls -A \"$0/.wexlo\"",
+                          (dir_ / "root").string(), build.launcher.string()},
+                         {environment(), std::nullopt, dir_.path()});
+  EXPECT_EQ(full.err, "error: NoSpaceLeft\n");
+  EXPECT_TRUE(full.out.ends_with("\nstatus 1\n")) << full.out;  // and nothing listed
+}
+
+TEST_F(FaultTest, ALauncherWaitingToUnpackADirectoryRemovedMeanwhileWaitsForTheNewOne) {
+  const Build build = pack("0.1.3");
+  auto holdInstallLock = [&] {
+    const int fd = ::open((install("0.1.3") / ".wexlo-install.lock").c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+    return fd;
+  };
+  fs::create_directories(install("0.1.3"));
+  const int removed = holdInstallLock();
+  const std::string path = build.launcher.string();
+  const std::string overrideDir = environment().front();
+  pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>(overrideDir.c_str()), nullptr};
+    ::execve(path.c_str(), argv, envp);
+    ::_exit(127);
+  }
+  // Once it waits for the lock, its directory goes and another launcher
+  // makes it anew and takes the new lock.
+  auto waitsForLock = [&] {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error))
+      if (fs::read_symlink(fd.path(), error).filename() == ".wexlo-install.lock") return true;
+    return false;
+  };
+  for (int i = 0; i < 20000 && !waitsForLock(); ++i) ::usleep(500);
+  fs::rename(install("0.1.3"), dir_ / "gone");
+  fs::create_directories(install("0.1.3"));
+  const int current = holdInstallLock();
+  ::close(removed);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(fs::exists(install("0.1.3") / "lib")) << "unpacked under another's lock";
+  ::close(current);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  expectCompleteInstall(build, "0.1.3");
+}
+
 TEST_F(FaultTest, EightFirstRunsAtOnceAllStartOnOneCompleteInstall) {
   const Build build = pack("0.1.3", 1000);
   std::vector<std::future<ProcessResult>> runs;
@@ -295,6 +371,27 @@ TEST_F(FaultTest, LinksPlantedInAnInstallAreReplacedAndNothingIsWrittenThroughTh
   expectCompleteInstall(build, "0.1.3");
 }
 
+TEST_F(FaultTest, AnEmptyDirectoryOrAFifoAtTheRunLocksNameHealsAndAFullDirectoryIsRefused) {
+  const Build build = pack("0.1.3", 20);
+  ASSERT_EQ(run(build).status, 0);
+  const fs::path runLock = install("0.1.3") / ".wexlo-run.lock";
+  for (bool directory : {true, false}) {
+    fs::remove(runLock);
+    // A blocking open of the FIFO would wait for a writer for good.
+    ASSERT_EQ(directory ? ::mkdir(runLock.c_str(), 0755) : ::mkfifo(runLock.c_str(), 0644), 0);
+    auto result = runProcess({"/usr/bin/timeout", "20", build.launcher.string()},
+                             {environment(), std::nullopt, dir_.path()});
+    EXPECT_EQ(result.status, 0) << directory << ": " << result.err;
+  }
+  fs::remove(runLock);
+  writeFile(runLock / "kept", "");
+  auto refused = run(build);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "error: the install's run lock " + runLock.string() +
+                             " is a directory with files in it; remove it, then start again\n");
+  EXPECT_TRUE(fs::exists(runLock / "kept"));
+}
+
 TEST_F(FaultTest, ClosedStandardStreamsReachTheRuntimeEmptyAndTakeNoFile) {
   const Build build = pack("0.1.3");
   ASSERT_EQ(run(build).status, 0);
@@ -361,6 +458,23 @@ TEST_F(FaultTest, AReadOnlyOrAnotherUsersInstallRuns) {
                   fs::perm_options::remove);
   ASSERT_EQ(runProcess({"/bin/chmod", "-R", "a-w", (dir_ / "root").string()}).status, 0);
   expectRan(runAs(otherUser), "with its run lock");
+  // Its runtime holds the run lock, so that no cleanup removes the install
+  // under it.
+  const fs::path go = dir_ / "records/go";
+  fs::remove(record);
+  auto held = std::async(std::launch::async, [&] {
+    auto command = otherUser;
+    command.push_back(build.launcher.string());
+    return runProcess(command, {environment({"WEXLO_FAKE_ERL_RECORD=" + record.string(),
+                                             "WEXLO_FAKE_ERL_WAIT_FOR=" + go.string()}),
+                                std::nullopt, dir_.path()});
+  });
+  for (int i = 0; i < 3000 && !fs::exists(record); ++i) std::this_thread::sleep_for(10ms);
+  const int probe = ::open(runLock.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), -1) << "the run lock is not held";
+  ::close(probe);
+  writeFile(go, "");
+  EXPECT_EQ(held.get().status, 0);
   fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::add);
   fs::remove(runLock);
   fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::remove);

@@ -35,7 +35,8 @@ std::string stubBytes(std::string_view target) {
 std::string elfHeader(std::uint16_t machine) {
   std::string header(64, '\0');
   header[0] = '\x7f';
-  header.replace(1, 5, "ELF\x02\x01");  // 64-bit, little-endian
+  header.replace(1, 6, "ELF\x02\x01\x01");  // 64-bit, little-endian, version 1
+  header[20] = '\x01';                      // e_version
   header[18] = static_cast<char>(machine & 0xFF);
   header[19] = static_cast<char>(machine >> 8);
   return header;
