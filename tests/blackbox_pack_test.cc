@@ -170,7 +170,9 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
   }
   EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir_ / "fifo")));
   EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-  if (device) EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
+  if (device) {
+    EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
+  }
   EXPECT_EQ(readFile(stubPath()), stub);
   EXPECT_EQ(readFile(release_ / "releases/COOKIE"), cookie);
   EXPECT_FALSE(fs::exists(release_ / "new_file"));
