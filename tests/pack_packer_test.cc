@@ -17,6 +17,7 @@
 #include "pack/packer.h"
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
+#include "support/pe_images.h"
 
 namespace wexlo {
 namespace {
@@ -24,11 +25,21 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
+std::string stubMarker(std::string_view target) {
+  return std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
+         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0');
+}
+
+// A Windows stub is a PE image, which the packer writes resources into.
 std::string stubBytes(std::string_view target) {
-  return "\x7f"
-         "ELF fake stub\0" +
-         std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
-         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0') + std::string(64, '\x90');
+  if (target != "windows-x86_64") {
+    return "\x7f"
+           "ELF fake stub\0" +
+           stubMarker(target) + std::string(64, '\x90');
+  }
+  const auto image = testing::peImage({".text"});
+  std::string stub(image.begin(), image.end());
+  return stub.replace(0x200, stubMarker(target).size(), stubMarker(target));
 }
 
 // The 64-byte header of a little-endian 64-bit ELF program for `machine`.
@@ -254,7 +265,7 @@ TEST_F(PackerTest, ChoosesAndChecksTheStub) {
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
   ASSERT_TRUE(packRelease(windows));
-  EXPECT_TRUE(read(out_ / "demo.exe").starts_with(stubBytes("windows-x86_64")));
+  EXPECT_TRUE(read(out_ / "demo.exe").contains(stubMarker("windows-x86_64")));
 
   struct Case {
     const char* name;
@@ -308,7 +319,7 @@ TEST_F(PackerTest, FindsStubsBesideThePackerFirstThenInItsInstallDirectory) {
     auto installed = options(out_ / target);
     installed.stub = {target, std::nullopt, directories};
     ASSERT_TRUE(packRelease(installed));
-    EXPECT_TRUE(read(out_ / target).starts_with(stubBytes(target)));
+    EXPECT_TRUE(read(out_ / target).contains(stubMarker(target)));
   }
   auto notInstalled = options(out_ / "none");
   notInstalled.stub = {"windows-x86_64", std::nullopt, {bin}};

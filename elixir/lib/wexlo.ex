@@ -50,6 +50,12 @@ defmodule Wexlo do
       (a first run several times as fast, for a few per cent more bytes)
     * `:level` - zstd's level, -131072 to 22 (default 19); with
       `compression: :zstd` only
+    * `:icon` - Windows only: the executable's icon, the path of an `.ico`
+      file
+    * `:version_info` - Windows only: version strings Explorer shows, such
+      as `[CompanyName: "Example Ltd", LegalCopyright: "© 2026 Example Ltd"]`;
+      they add to (or replace) the product name, description and versions
+      the executable carries anyway
 
   On a terminal the packer shows its progress and a summary line; `mix
   release --quiet` silences both.
@@ -119,7 +125,17 @@ defmodule Wexlo do
       integer_option("--threads", options.threads) ++
       if(options.service, do: ["--service"], else: []) ++
       if(options.compression, do: ["--compression", Atom.to_string(options.compression)], else: []) ++
-      integer_option("--level", options.level)
+      integer_option("--level", options.level) ++
+      if(options.icon, do: ["--icon", options.icon], else: []) ++
+      version_info_args(options.version_info)
+  end
+
+  # A map has no order of its own; the packer writes the strings as given.
+  defp version_info_args(nil), do: []
+  defp version_info_args(info) when is_map(info), do: version_info_args(Enum.sort(info))
+
+  defp version_info_args(info) do
+    Enum.flat_map(info, fn {key, value} -> ["--version-info", "#{key}=#{value}"] end)
   end
 
   defp integer_option(_flag, nil), do: []

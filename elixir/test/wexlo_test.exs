@@ -60,6 +60,19 @@ defmodule WexloTest do
                  ["--block-size", "4096", "--threads", "3", "--compression", "zstd"] ++
                  ["--level", "-5"]
 
+      Wexlo.pack(
+        release(ctx.release_dir,
+          packer: packer,
+          output_dir: out,
+          icon: "app.ico",
+          version_info: [CompanyName: "Example Ltd", LegalCopyright: "© Example"]
+        )
+      )
+
+      assert Enum.take(packer_args(packer), -6) ==
+               ["--icon", "app.ico", "--version-info", "CompanyName=Example Ltd"] ++
+                 ["--version-info", "LegalCopyright=© Example"]
+
       Wexlo.pack(release(ctx.release_dir, packer: packer, output_dir: out, service: true))
       assert List.last(packer_args(packer)) == "--service"
 
@@ -195,6 +208,14 @@ defmodule WexloTest do
 
       assert_raise Mix.Error, ~r/:gzip is not a valid compression \(:xz or :zstd\)/, fn ->
         Wexlo.pack(release(ctx.release_dir, compression: :gzip))
+      end
+
+      assert_raise Mix.Error, ~r/\[CompanyName: 1\] is not a valid version_info/, fn ->
+        Wexlo.pack(release(ctx.release_dir, version_info: [CompanyName: 1]))
+      end
+
+      assert_raise Mix.Error, ~r/:app is not a valid icon \(the path of an .ico file/, fn ->
+        Wexlo.pack(release(ctx.release_dir, icon: :app))
       end
 
       assert_raise Mix.Error, ~r/"yes" is not a valid service \(true or false\)/, fn ->

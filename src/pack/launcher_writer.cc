@@ -15,6 +15,8 @@
 
 #include "format/footer.h"
 #include "platform/process_start.h"
+#include "image/pe_image.h"
+#include "image/pe_writer.h"
 #include "platform/retry_posix.h"
 
 namespace wexlo {
@@ -195,9 +197,33 @@ PackResult<void> writeLauncher(const std::filesystem::path& output, const Launch
   openPendingOutput(output, pending);
   if (pending.fd < 0) return packError("cannot write '" + target + "': " + std::strerror(errno));
 
+  // A Windows stub's header checksum covers the whole launcher, so the
+  // stub is written around that field, filled in from the other pieces.
+  std::size_t checksumAt = parts.stub.size();
+  const auto pe = image::readPeImage(parts.stub);
+  if (pe && pe->checksumOffset + 4 <= parts.stub.size()) checksumAt = pe->checksumOffset;
+  const auto rest = std::min(parts.stub.size(), checksumAt + 4);
+  const std::array<std::span<const std::uint8_t>, 6> pieces = {
+      parts.stub.first(checksumAt),
+      parts.stub.subspan(rest),
+      parts.payload,
+      asBytes(parts.metadataText),
+      asBytes(parts.appName),
+      std::span<const std::uint8_t>(footerBytes)};
+  std::array<std::uint8_t, 4> checksumBytes{};
+  if (pe) {
+    image::PeChecksum checksum(checksumAt);
+    checksum.add(pieces[0]);
+    checksum.add(checksumBytes);
+    for (std::size_t i = 1; i < pieces.size(); ++i) checksum.add(pieces[i]);
+    const std::uint32_t sum = checksum.finish();
+    for (std::size_t i = 0; i < 4; ++i)
+      checksumBytes[i] = static_cast<std::uint8_t>(sum >> (8 * i));
+  }
+  const auto written = std::span<const std::uint8_t>(checksumBytes).first(rest - checksumAt);
+
   std::string problem;
-  for (auto piece : {parts.stub, parts.payload, asBytes(parts.metadataText), asBytes(parts.appName),
-                     std::span<const std::uint8_t>(footerBytes)}) {
+  for (auto piece : {pieces[0], written, pieces[1], pieces[2], pieces[3], pieces[4], pieces[5]}) {
     if (problem.empty() && !writeAll(pending.fd, piece)) problem = std::strerror(errno);
   }
   if (problem.empty() && ::fchmod(pending.fd, 0755) != 0) problem = std::strerror(errno);

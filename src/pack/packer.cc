@@ -76,11 +76,27 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       !checked) {
     return std::unexpected(checked.error());
   }
+  const bool windows = stub->info.target == kWindowsTarget;
+  if (!windows &&
+      (options.windowsResources.icon || !options.windowsResources.versionInfo.empty())) {
+    return packError("--icon and --version-info apply to " + std::string(kWindowsTarget) +
+                     " launchers only, not " + stub->info.target);
+  }
   if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
       !runtime)
     return std::unexpected(runtime.error());
   auto additions = addToRelease(options.releaseDirectory, *release, options.service);
   if (!additions) return std::unexpected(additions.error());
+
+  // Written before the long steps, so a bad icon or version fails at once.
+  std::vector<std::uint8_t> stubBytes = std::move(stub->bytes);
+  if (windows) {
+    auto withResources = addWindowsResources(
+        stubBytes, options.windowsResources,
+        {release->appName, release->appVersion, options.output.filename().string()});
+    if (!withResources) return std::unexpected(withResources.error());
+    stubBytes = std::move(*withResources);
+  }
 
   auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("reading", done, total);
@@ -123,7 +139,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
                      std::to_string(metadataText.size()) + " bytes; at most " +
                      std::to_string(kMaxMetadataRecordBytes) + " fit");
   }
-  const LauncherParts parts{.stub = stub->bytes,
+  const LauncherParts parts{.stub = stubBytes,
                             .payload = *payload,
                             .decompressedLength = archive->size(),
                             .metadataText = metadataText,

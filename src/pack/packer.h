@@ -13,6 +13,7 @@
 #include "pack/pack_error.h"
 #include "pack/release.h"
 #include "pack/stub.h"
+#include "pack/windows_resources.h"
 #include "pack/zstd_encoder.h"
 
 namespace wexlo {
@@ -37,6 +38,7 @@ struct PackOptions {
   bool service = false;         // boot without Elixir's command-line handler
   Compression compression = Compression::Xz;
   int zstdLevel = kDefaultZstdLevel;
+  WindowsResourceOptions windowsResources;  // windows-x86_64 launchers only
   PackProgress progress;
   PackWarning warning;
 };

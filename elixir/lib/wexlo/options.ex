@@ -14,7 +14,9 @@ defmodule Wexlo.Options do
           compression: :xz | :zstd | nil,
           level: integer() | nil,
           target: String.t() | nil,
-          stub: Path.t() | nil
+          stub: Path.t() | nil,
+          icon: Path.t() | nil,
+          version_info: [{atom() | String.t(), String.t()}] | nil
         }
 
   @keys [
@@ -26,7 +28,9 @@ defmodule Wexlo.Options do
     :threads,
     :service,
     :compression,
-    :level
+    :level,
+    :icon,
+    :version_info
   ]
 
   # zstd's levels, as the packer takes them.
@@ -51,7 +55,7 @@ defmodule Wexlo.Options do
     Map.new(@keys, &{&1, Keyword.get(given, &1)})
   end
 
-  defp check({key, value}) when key in [:output_dir, :packer, :stub] and is_binary(value),
+  defp check({key, value}) when key in [:output_dir, :packer, :stub, :icon] and is_binary(value),
     do: :ok
 
   defp check({:target, value}) when is_binary(value) do
@@ -64,7 +68,11 @@ defmodule Wexlo.Options do
   defp check({:service, value}) when is_boolean(value), do: :ok
   defp check({:compression, value}) when value in [:xz, :zstd], do: :ok
 
-  defp check({key, value}) when key in @keys, do: invalid(key, value)
+  defp check({:version_info, value} = option) when is_list(value) or is_map(value) do
+    if Enum.all?(value, &version_string?/1), do: :ok, else: invalid!(option)
+  end
+
+  defp check({key, _value} = option) when key in @keys, do: invalid!(option)
 
   defp check({key, _value}) do
     Mix.raise(
@@ -73,9 +81,14 @@ defmodule Wexlo.Options do
     )
   end
 
+  defp invalid!({key, value}), do: invalid(key, value)
+
   defp invalid(key, value) do
     Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
   end
+
+  defp version_string?({key, value}) when is_atom(key) or is_binary(key), do: is_binary(value)
+  defp version_string?(_), do: false
 
   defp suggestion(key) do
     {distance, known} =
@@ -89,6 +102,11 @@ defmodule Wexlo.Options do
   defp expected(key) when key in [:output_dir, :packer, :stub], do: "a path, as a string"
   defp expected(:target), do: Enum.map_join(Wexlo.Target.names(), ", ", &inspect/1)
   defp expected(:level), do: "an integer from #{@levels.first} to #{@levels.last}"
+  defp expected(:icon), do: "the path of an .ico file, as a string"
+
+  defp expected(:version_info),
+    do: ~s(version strings such as [CompanyName: "Example Ltd"], each value a string)
+
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
   defp expected(:service), do: "true or false"
