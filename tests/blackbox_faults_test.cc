@@ -257,8 +257,9 @@ TEST_F(FaultTest, ARebuildOfTheSameVersionReplacesTheInstallUnlessTheOtherBuildR
   // Packed from release directories, so each record carries its payload's digest.
   auto packBuild = [&](const std::string& name, const std::string& content) {
     Build build{syntheticRelease("demo_app", "0.1.3", "17.1", 50), {}};
-    build.files.push_back({"releases/0.1.3/demo_app.rel",
-                           "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n"});
+    build.files.push_back(
+        {"releases/0.1.3/demo_app.rel",
+         "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[{elixir,\"1.14.0\"}]}.\n"});
     build.files.push_back({"lib/demo_app-0.1.3/priv/build.txt", content});
     writeTree(dir_ / name, build.files);
     build.launcher = packRelease(dir_ / name, dir_ / (name + "-launcher"));

@@ -35,7 +35,7 @@ class PackRoundTripTest : public ::testing::Test {
       }
     }
     writeFile(release_ / "releases/0.1.3/demo_app.rel",
-              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n");
+              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[{elixir,\"1.14.0\"}]}.\n");
     fs::create_directories(release_ / "lib/empty_dir");
   }
 
@@ -172,7 +172,9 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
   }
   EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir_ / "fifo")));
   EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-  if (device) EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
+  if (device) {
+    EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
+  }
   EXPECT_EQ(readFile(stubPath()), stub);
   EXPECT_EQ(readFile(release_ / "releases/COOKIE"), cookie);
   EXPECT_FALSE(fs::exists(release_ / "new_file"));

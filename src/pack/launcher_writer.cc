@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "format/footer.h"
-#include "platform/process_start.h"
 #include "image/pe_image.h"
 #include "image/pe_writer.h"
+#include "platform/process_start.h"
 #include "platform/retry_posix.h"
 
 namespace wexlo {

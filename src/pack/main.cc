@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
       ->take_all();
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_flag("--service", service,
-                 "Boot without Elixir's command-line handler, for a release that keeps running");
+                 "Boot without Elixir's command-line handler, for a release that keeps running "
+                 "(implied for a release without Elixir)");
   pack->add_option("--icon", icon, "windows-x86_64: the launcher's icon, an .ico file");
   pack->add_option("--version-info", versionInfo,
                    "windows-x86_64: a version string KEY=VALUE (repeatable), e.g. CompanyName=...")

@@ -9,6 +9,7 @@
 #include "pack/launcher_writer.h"
 #include "pack/native_code.h"
 #include "pack/output_path.h"
+#include "pack/release_additions.h"
 #include "pack/release_archive.h"
 #include "pack/system_libraries.h"
 #include "pack/xz_encoder.h"
@@ -28,12 +29,12 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
 // service mode comes before the names and versions the user may override,
 // which could hold its word. The payload's digest ends it: a release rebuilt under the same version
 // then gets a different record, which tells launchers to unpack it afresh.
-std::string renderPackOptions(const PackOptions& options, std::string_view target,
+std::string renderPackOptions(const PackOptions& options, bool service, std::string_view target,
                               std::span<const std::uint8_t> payload) {
   const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
   std::string text =
       "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
-  if (options.service) text += " " + std::string(kServiceOption);
+  if (service) text += " " + std::string(kServiceOption);
   // An xz launcher's record stays what it was before zstd existed.
   if (options.compression == Compression::Zstd) {
     text += " --compression zstd --level " + std::to_string(options.zstdLevel);
@@ -86,6 +87,8 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
   if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
       !runtime)
     return std::unexpected(runtime.error());
+  auto additions = addToRelease(options.releaseDirectory, *release, options.service);
+  if (!additions) return std::unexpected(additions.error());
 
   // Written before the long steps, so a bad icon or version fails at once.
   std::vector<std::uint8_t> stubBytes = std::move(stub->bytes);
@@ -109,6 +112,9 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
                                                    .allowed = options.allowForeign});
       !checked) {
     return std::unexpected(checked.error());
+  }
+  if (additions->cookie == AddedCookie::Derived) {
+    if (auto filled = fillDerivedCookie(*archive); !filled) return std::unexpected(filled.error());
   }
 
   auto compressing = [&](std::uint64_t done, std::uint64_t total) {
@@ -135,7 +141,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .zigVersion = stub->info.toolchain,
       .zigBuildArguments = splitWords(stub->info.flags),
       .appVersion = release->appVersion,
-      .options = renderPackOptions(options, stub->info.target, *payload),
+      .options = renderPackOptions(options, additions->service, stub->info.target, *payload),
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);
@@ -156,6 +162,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .fileCount = release->files.size(),
       .launcherBytes = parts.stub.size() + parts.payload.size() + parts.metadataText.size() +
                        parts.appName.size() + kFooterSize,
+      .notes = std::move(additions->notes),
       .systemLibraries = systemLibraries(*nativeCode, stub->info.target).size(),
   };
 }

@@ -51,6 +51,7 @@ struct PackSummary {
   std::string appName;
   std::uint64_t fileCount = 0;        // files the launcher carries
   std::uint64_t launcherBytes = 0;    // the written launcher's size
+  std::vector<std::string> notes;     // what the packer added or decided on its own
   std::uint64_t systemLibraries = 0;  // shared libraries the target machine must have
 };
 

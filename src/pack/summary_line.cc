@@ -29,8 +29,10 @@ std::string summaryLine(const PackSummary& summary, const std::filesystem::path&
     needs = ", needs " + std::to_string(summary.systemLibraries) + " system " +
             (summary.systemLibraries == 1 ? "library" : "libraries");
   }
-  return "packed " + summary.appName + " (" + formatByteSize(summary.launcherBytes) + ", " +
-         std::to_string(summary.fileCount) + " files" + needs + ") -> " + shown;
+  std::string line = "packed " + summary.appName + " (" + formatByteSize(summary.launcherBytes) +
+                     ", " + std::to_string(summary.fileCount) + " files" + needs + ") -> " + shown;
+  for (const auto& note : summary.notes) line += "\n  " + note;
+  return line;
 }
 
 }  // namespace wexlo
