@@ -185,10 +185,11 @@ TEST(DecodePayload, ShorterStreamIsLengthMismatch) {
   EXPECT_EQ(result.error().code, 0);
 }
 
-TEST(DecodePayload, UnallocatableOutputIsOutOfMemory) {
+// A vast declared length is judged against the index, never allocated.
+TEST(DecodePayload, AVastDeclaredLengthIsLengthMismatch) {
   auto result = decodePayload(encode(kArchive, LZMA_CHECK_CRC32), std::uint64_t{1} << 62);
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().failure, Failure::OutOfMemory);
+  EXPECT_EQ(result.error().failure, Failure::LengthMismatch);
   EXPECT_EQ(result.error().code, 0);
 }
 
@@ -235,10 +236,12 @@ TEST(DecodeZstdPayload, HugeDeclaredSizesFailBeforeAnyDecoding) {
   ASSERT_FALSE(overflowing);
   EXPECT_EQ(overflowing.error().zstdError, "Destination buffer is too small");
 
+  // A frame that declares more than its blocks can hold is refused as such.
   const std::uint64_t vast = std::uint64_t{1} << 62;
-  auto unallocatable = decodePayload(asBytes(testing::zstdFrameDeclaring("x", 20, vast)), vast);
-  ASSERT_FALSE(unallocatable);
-  EXPECT_EQ(printed(unallocatable.error()), "error: OutOfMemory\n");
+  auto holdsLess = decodePayload(asBytes(testing::zstdFrameDeclaring("x", 20, vast)), vast);
+  ASSERT_FALSE(holdsLess);
+  EXPECT_EQ(printed(holdsLess.error()),
+            "error: ZSTD Decode Failed: Data corruption detected\nerror: ParseError\n");
 }
 
 TEST(DecodeZstdPayload, AnXzFailureStillPrintsItsCode) {

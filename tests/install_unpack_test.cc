@@ -104,7 +104,7 @@ TEST(UnpackArchive, AFailureNamesTheFirstFailingEntryInArchiveOrder) {
         FakeFileSystem fs;
         fs.addDirectory(kInstall);
         for (const auto& [op, path, failure] : c.injected) fs.failOn(op, installed(path), failure);
-        EXPECT_EQ(unpackArchive(fs, bytesOf(archive), kInstall, threads).error(), c.expected)
+        EXPECT_EQ(unpackArchive(fs, bytesOf(archive), kInstall).error(), c.expected)
             << c.what << ", " << threads << " threads";
         for (int i = 0; i < c.firstFailing; ++i) {
           ASSERT_EQ(fs.content(installed(files[i].path)), files[i].content)
@@ -129,7 +129,7 @@ TEST(UnpackArchive, EntriesThatReuseAPathAreWrittenInArchiveOrder) {
     for (unsigned threads : {1u, 8u}) {
       FakeFileSystem fs;
       fs.addDirectory(kInstall);
-      ASSERT_TRUE(unpackArchive(fs, bytesOf(testing::makeArchive(c.files)), kInstall, threads))
+      ASSERT_TRUE(unpackArchive(fs, bytesOf(testing::makeArchive(c.files)), kInstall))
           << c.what;
       std::vector<std::string> writes;
       for (const auto& call : fs.calls) {
@@ -148,9 +148,9 @@ TEST(UnpackArchive, EntriesThatReuseAPathAreWrittenInArchiveOrder) {
   FakeFileSystem one, many;
   one.addDirectory(kInstall);
   many.addDirectory(kInstall);
-  auto alone = unpackArchive(one, bytesOf(archive), kInstall, 1);
+  auto alone = unpackArchive(one, bytesOf(archive), kInstall);
   EXPECT_FALSE(alone);
-  EXPECT_EQ(unpackArchive(many, bytesOf(archive), kInstall, 8), alone);
+  EXPECT_EQ(unpackArchive(many, bytesOf(archive), kInstall), alone);
   EXPECT_EQ(many.content(installed("a")), "1");
 }
 

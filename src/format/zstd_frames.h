@@ -33,7 +33,8 @@ struct ZstdFrames {
 
 // Reads the frames that fill `payload` exactly. Every frame must declare its
 // content size and carry a content checksum, use no dictionary, and need a
-// window no larger than its content and kLargestZstdWindow; anything else
+// window no larger than its content and kLargestZstdWindow; a frame that
+// declares more content than its blocks can hold is corrupt. Anything else
 // (skippable frames and trailing bytes included) fails with the library's
 // error name.
 std::expected<ZstdFrames, DecodeFailure> readZstdFrames(std::span<const std::uint8_t> payload);
