@@ -142,6 +142,82 @@ TEST_F(FaultTest, AFullDiskOrAFailedMarkerWriteLeavesNoMarkerAndARunWithSpaceCom
   expectCompleteInstall(build, "0.1.3");
 }
 
+TEST_F(FaultTest, AFailedFirstRunLeavesNoInstallUnlessAnotherLauncherWaitsForIt) {
+  auto files = syntheticRelease("demo_app", "0.1.3", "17.1", 20);
+  const std::string archive = makeArchive(files);
+  std::string payload = xzCompress(archive);
+  payload[payload.size() / 2] ^= 0x55;
+  const Build damaged{files, packRaw(dir_ / "damaged", metadataText("demo_app", "0.1.3", "17.1"),
+                                     payload, archive.size())};
+  auto failed = run(damaged);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(failed.err.starts_with("error: ")) << failed.err;
+  EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo"));
+
+  // A launcher waiting to unpack it holds its run lock: the directory stays.
+  fs::create_directories(install("0.1.3"));
+  const int fd =
+      ::open((install("0.1.3") / ".wexlo-run.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+  EXPECT_EQ(run(damaged).status, 1);
+  EXPECT_TRUE(fs::exists(install("0.1.3") / ".wexlo-install.lock"));
+  ::close(fd);
+
+  // A disk too small for the release gets its space back.
+  if (runProcess({"/usr/bin/unshare", "-m", "/bin/true"}).status != 0) return;
+  const Build build = pack("0.1.3");
+  auto full = runProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                          "mount -t tmpfs -o size=256k tmpfs \"$0\" && \"$1\"; "
+                          "echo \"status $?\"; ls -A \"$0/.wexlo\"",
+                          (dir_ / "root").string(), build.launcher.string()},
+                         {environment(), std::nullopt, dir_.path()});
+  EXPECT_EQ(full.err, "error: NoSpaceLeft\n");
+  EXPECT_TRUE(full.out.ends_with("\nstatus 1\n")) << full.out;  // and nothing listed
+}
+
+TEST_F(FaultTest, ALauncherWaitingToUnpackADirectoryRemovedMeanwhileWaitsForTheNewOne) {
+  const Build build = pack("0.1.3");
+  auto holdInstallLock = [&] {
+    const int fd = ::open((install("0.1.3") / ".wexlo-install.lock").c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+    return fd;
+  };
+  fs::create_directories(install("0.1.3"));
+  const int removed = holdInstallLock();
+  const std::string path = build.launcher.string();
+  const std::string overrideDir = environment().front();
+  pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>(overrideDir.c_str()), nullptr};
+    ::execve(path.c_str(), argv, envp);
+    ::_exit(127);
+  }
+  // Once it waits for the lock, its directory goes and another launcher
+  // makes it anew and takes the new lock.
+  auto waitsForLock = [&] {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error))
+      if (fs::read_symlink(fd.path(), error).filename() == ".wexlo-install.lock") return true;
+    return false;
+  };
+  for (int i = 0; i < 20000 && !waitsForLock(); ++i) ::usleep(500);
+  fs::rename(install("0.1.3"), dir_ / "gone");
+  fs::create_directories(install("0.1.3"));
+  const int current = holdInstallLock();
+  ::close(removed);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(fs::exists(install("0.1.3") / "lib")) << "unpacked under another's lock";
+  ::close(current);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  expectCompleteInstall(build, "0.1.3");
+}
+
 TEST_F(FaultTest, EightFirstRunsAtOnceAllStartOnOneCompleteInstall) {
   const Build build = pack("0.1.3", 1000);
   std::vector<std::future<ProcessResult>> runs;

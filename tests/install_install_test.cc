@@ -164,21 +164,29 @@ TEST_F(InstallTest, DirectoryFailuresOtherThanAlreadyExistingEndTheInstall) {
              Failure::NoSpaceLeft);
   EXPECT_EQ(install(testing::makeArchive({{"lib/x", "1"}, {"lib/a/y", "2"}})).error(),
             Failure::NoSpaceLeft);
-  EXPECT_EQ(fs_.content(std::string(kInstall) + "/lib/x"), "1");
-  EXPECT_FALSE(fs_.exists(kMarker));
+  EXPECT_FALSE(fs_.exists(kInstall));
 }
 
-TEST_F(InstallTest, AFailedMarkerWriteLeavesNoMarkerSoTheNextRunUnpacksAgain) {
-  // A tree that may not have reached the disk gets no marker either.
-  for (auto [op, path] : {std::pair{FakeFileSystem::Op::WriteFile, kPartialMarker},
-                          std::pair{FakeFileSystem::Op::Rename, kPartialMarker},
-                          std::pair{FakeFileSystem::Op::FlushFileSystem, std::string(kInstall)}}) {
-    FakeFileSystem fresh;
-    fresh.failOn(op, path, Failure::NoSpaceLeft);
-    std::swap(fs_, fresh);
-    EXPECT_EQ(install(testing::makeArchive({{"x", "y"}})).error(), Failure::NoSpaceLeft);
-    EXPECT_EQ(fs_.content(std::string(kInstall) + "/x"), "y");
-    EXPECT_FALSE(fs_.exists(kMarker));
+TEST_F(InstallTest, AFailedInstallIsRemovedUnlessAnotherLauncherHoldsItsRunLock) {
+  // A tree that may not have reached the disk gets no marker either; one
+  // replacing another build holds the run lock already.
+  for (auto [held, record] :
+       {std::pair{false, kMetadata}, std::pair{true, kMetadata}, std::pair{false, kThisBuild}}) {
+    for (auto [op, path] :
+         {std::pair{FakeFileSystem::Op::WriteFile, kPartialMarker},
+          std::pair{FakeFileSystem::Op::Rename, kPartialMarker},
+          std::pair{FakeFileSystem::Op::FlushFileSystem, std::string(kInstall)}}) {
+      FakeFileSystem fresh;
+      fresh.failOn(op, path, Failure::NoSpaceLeft);
+      if (record == kThisBuild) fresh.addFile(kMarker, kOtherBuild);
+      if (held) fresh.holdLockElsewhere(kRunLock, LockMode::Shared);
+      std::swap(fs_, fresh);
+      EXPECT_EQ(install(testing::makeArchive({{"x", "y"}}), record).error(), Failure::NoSpaceLeft);
+      EXPECT_FALSE(fs_.exists(kMarker));
+      EXPECT_EQ(fs_.exists(std::string(kInstall) + "/x"), held) << path;
+      EXPECT_FALSE(fs_.exists(std::string(kInstall) + std::string(kRemovalSuffix)));
+      EXPECT_TRUE(fs_.heldLocks().empty());
+    }
   }
 }
 

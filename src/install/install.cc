@@ -86,17 +86,48 @@ Result<std::unique_ptr<FileLock>> lockOptionally(FileSystem& fs, const std::stri
   return lock;
 }
 
+// Takes a lock in the install directory, making the directory again when it
+// is gone: a launcher whose install failed removes it, also while this one
+// waits for a lock in it (the lock is then taken on the file made anew).
+Result<std::unique_ptr<FileLock>> lockInInstall(FileSystem& fs, std::string_view installDirectory,
+                                                std::string_view name, LockMode mode) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 1;; ++attempt) {
+    auto lock = lockOptionally(fs, joinPath({installDirectory, name}), mode);
+    if (lock || lock.error() != Failure::FileNotFound || attempt == kAttempts) return lock;
+    if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
+  }
+}
+
 // The run lock, shared; none where the user can neither open nor create it
 // (a read-only file system, another user's install). Nothing can be
 // unpacked over such an install by this user anyway, and its owner's
 // launchers still see every run that could take the lock.
-Result<std::unique_ptr<FileLock>> holdRunLock(FileSystem& fs, const std::string& path) {
-  auto lock = lockOptionally(fs, path, LockMode::Shared);
+Result<std::unique_ptr<FileLock>> holdRunLock(FileSystem& fs, std::string_view installDirectory) {
+  auto lock = lockInInstall(fs, installDirectory, kRunLockName, LockMode::Shared);
   if (!lock &&
       (lock.error() == Failure::ReadOnlyFileSystem || lock.error() == Failure::AccessDenied)) {
     return nullptr;
   }
   return lock;
+}
+
+// A failed install leaves nothing: what it made goes the way an older
+// install goes, under both locks. The run lock is not waited for; whoever
+// holds it (a launcher waiting to unpack, or a runtime of another build)
+// keeps the directory. The removal's own failure is not the run's: the
+// run ends with the install's.
+void removeFailedInstall(FileSystem& fs, std::string_view installDirectory,
+                         std::unique_ptr<FileLock> unpacking,
+                         std::optional<std::unique_ptr<FileLock>> heldRunLock) {
+  std::optional<RemovalLocks> locks;
+  if (heldRunLock) {
+    locks = RemovalLocks{std::move(unpacking), std::move(*heldRunLock)};
+  } else if (auto taken = addRunLockForRemoval(fs, installDirectory, std::move(unpacking));
+             taken && *taken) {
+    locks = std::move(**taken);
+  }
+  if (locks) (void)removeInstall(fs, installDirectory, std::move(*locks));
 }
 
 }  // namespace
@@ -114,8 +145,7 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
 
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
   if (test() == MarkerState::Unreadable) return quietEnd();
-  const std::string runLock = joinPath({installDirectory, kRunLockName});
-  auto inUse = holdRunLock(fs, runLock);
+  auto inUse = holdRunLock(fs, installDirectory);
   if (!inUse) return fail(inUse.error());
   // Looked at again under the lock: an uninstall may have finished meanwhile.
   MarkerState state = test();
@@ -125,21 +155,21 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
   // below, should the other build still be installed then.
   if (state == MarkerState::OtherBuild) inUse->reset();
 
-  // An uninstall may have removed the directory while this run waited.
-  if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
   // Another launcher may be unpacking the same release right now: wait for
   // it, then look again, so each install is unpacked once and a running
-  // runtime never sees its files rewritten.
-  auto unpacking =
-      lockOptionally(fs, joinPath({installDirectory, kInstallLockName}), LockMode::Exclusive);
+  // runtime never sees its files rewritten. An uninstall, or that launcher
+  // failing, may have removed the directory meanwhile.
+  auto unpacking = lockInInstall(fs, installDirectory, kInstallLockName, LockMode::Exclusive);
   if (!unpacking) return fail(unpacking.error());
   state = test();
   if (state == MarkerState::Unreadable) return quietEnd();
   std::unique_ptr<FileLock> replacing;
+  bool runLockHeld = false;
   if (state == MarkerState::OtherBuild) {
     // Files of a running runtime are never rewritten; nor is one waited
     // for, as it may run for days.
-    auto unused = lockOptionally(fs, runLock, LockMode::Exclusive, false);
+    auto unused =
+        lockOptionally(fs, joinPath({installDirectory, kRunLockName}), LockMode::Exclusive, false);
     if (!unused && unused.error() == Failure::FileBusy) {
       log.logError({"a different build of ", metadata.appName, " ", metadata.appVersion,
                     " is running; close it, then start this one again"});
@@ -147,31 +177,40 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
     }
     if (!unused) return fail(unused.error());
     replacing = std::move(*unused);
+    runLockHeld = true;
     // Without its marker no launcher of the other build starts a half
     // rewritten install: it unpacks its own build once this one is done.
     if (auto removed = fs.deleteTree(metadataPath); !removed) return fail(removed.error());
     state = MarkerState::Missing;
   }
   if (state == MarkerState::Missing) {
+    auto abandon = [&](Failure failure) {
+      // Our own shared hold would keep the run lock from being taken.
+      inUse->reset();
+      std::optional<std::unique_ptr<FileLock>> held;
+      if (runLockHeld) held = std::move(replacing);
+      removeFailedInstall(fs, installDirectory, std::move(*unpacking), std::move(held));
+      return fail(failure);
+    };
     // A file size limit then ends the unpack with FileTooBig, not the
     // process without a word.
     const FileSizeLimitAsFailure sizeLimit;
     if (auto unpacked = decodeAndUnpack(fs, log, request); !unpacked) {
-      return fail(unpacked.error());
+      return abandon(unpacked.error());
     }
     // The tree reaches the disk before the marker that vouches for it: a
     // crash or power loss never leaves a marker over missing data.
     if (auto flushed = fs.flushFileSystem(installDirectory); !flushed) {
-      return fail(flushed.error());
+      return abandon(flushed.error());
     }
     if (auto written = writeMetadataFile(fs, metadataPath, request.build.metadataText); !written) {
-      return fail(written.error());
+      return abandon(written.error());
     }
   }
   replacing.reset();
   // The run lock is taken again: the one taken first may belong to a
   // directory that was removed meanwhile.
-  inUse = holdRunLock(fs, runLock);
+  inUse = holdRunLock(fs, installDirectory);
   if (!inUse) return fail(inUse.error());
   return Installed{InstallOutcome::Ready, std::move(*inUse)};
 }

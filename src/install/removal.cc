@@ -31,11 +31,17 @@ Result<std::optional<RemovalLocks>> lockForRemoval(FileSystem& fs,
                                  unpacking == UnpackingRun::WaitForIt);
   if (!install) return fail(install.error());
   if (!*install) return std::nullopt;
+  return addRunLockForRemoval(fs, installDirectory, std::move(**install));
+}
+
+Result<std::optional<RemovalLocks>> addRunLockForRemoval(FileSystem& fs,
+                                                         std::string_view installDirectory,
+                                                         std::unique_ptr<FileLock> install) {
   // A running runtime is never waited for: it may run for days.
   auto run = lockExclusively(fs, joinPath({installDirectory, kRunLockName}), false);
   if (!run) return fail(run.error());
   if (!*run) return std::nullopt;
-  return RemovalLocks{std::move(**install), std::move(**run)};
+  return RemovalLocks{std::move(install), std::move(**run)};
 }
 
 Result<bool> removeInstall(FileSystem& fs, std::string_view installDirectory, RemovalLocks locks) {

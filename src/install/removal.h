@@ -40,6 +40,13 @@ Result<std::optional<RemovalLocks>> lockForRemoval(FileSystem& fs,
                                                    std::string_view installDirectory,
                                                    UnpackingRun unpacking);
 
+// The same for a launcher that holds the install lock already (its own
+// install failed): the run lock alone is tried, without waiting. Nothing
+// when another launcher or a runtime holds it.
+Result<std::optional<RemovalLocks>> addRunLockForRemoval(FileSystem& fs,
+                                                         std::string_view installDirectory,
+                                                         std::unique_ptr<FileLock> install);
+
 // Renames the locked install aside, then deletes it. False, with nothing
 // changed, when the platform refuses the rename because something in the
 // install is in use.

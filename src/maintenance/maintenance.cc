@@ -48,6 +48,11 @@ Status removeUnlessRunning(FileSystem& fs, Console& console, std::string_view in
     return {};
   }
   auto locks = lockForRemoval(fs, installDirectory, UnpackingRun::WaitForIt);
+  // A first run that failed while this one waited took its install away.
+  if (!locks && locks.error() == Failure::FileNotFound) {
+    deleting();
+    return {};
+  }
   if (!locks) return fail(locks.error());
   bool removed = false;
   if (*locks) {

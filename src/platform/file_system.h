@@ -129,7 +129,10 @@ class FileSystem {
   // Waits until this process holds the lock on the file at `path`, creating
   // the file when missing; a link at its name is replaced by the file. The
   // file is opened for reading only. FileLocksUnsupported where the file
-  // system has none.
+  // system has none. A lock file removed while this process waited for it
+  // is not held: the file at the name now is locked instead (FileNotFound
+  // when its directory is gone). Where open files pin their directory, no
+  // such removal can happen.
   virtual Result<std::unique_ptr<FileLock>> lock(std::string_view path, LockMode mode) = 0;
 
   // The same without waiting: FileBusy while another process holds a lock

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform/errno_failure_posix.h"
 #include "platform/file_system.h"
@@ -395,6 +396,29 @@ class PosixFileSystem : public FileSystem {
   static Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, LockMode mode,
                                                     int flags) {
     const std::string p(path);
+    // A file removed or replaced while this process waited for its lock (its
+    // install was removed meanwhile) locks nothing that others see: the file
+    // now at the name is locked instead, or FileNotFound when its directory
+    // is gone too.
+    while (true) {
+      auto lock = openAndLock(p, mode, flags);
+      if (!lock) return fail(lock.error());
+      struct stat held {
+      }, named{};
+      if (::fstat(lock->second, &held) != 0) return fromErrno();
+      if (::lstat(p.c_str(), &named) == 0) {
+        if (held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+          return std::move(lock->first);
+        }
+      } else if (errno != ENOENT) {
+        return fromErrno();
+      }
+    }
+  }
+
+  // The lock and its descriptor.
+  static Result<std::pair<std::unique_ptr<FileLock>, int>> openAndLock(const std::string& p,
+                                                                       LockMode mode, int flags) {
     // Read-only: flock() needs no more, so installs on a read-only file
     // system or owned by another user can be locked too. O_NONBLOCK: a FIFO
     // planted at the name must not hold the open up.
@@ -405,7 +429,9 @@ class PosixFileSystem : public FileSystem {
     if (fd < 0) return fromErrno();
     auto lock = std::make_unique<PosixFileLock>(fd);
     const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | flags;
-    if (retryAfterSignal([&] { return ::flock(fd, operation); }) == 0) return lock;
+    if (retryAfterSignal([&] { return ::flock(fd, operation); }) == 0) {
+      return std::pair{std::unique_ptr<FileLock>(std::move(lock)), fd};
+    }
     if (errno == EWOULDBLOCK) return fail(Failure::FileBusy);
     if (errno == ENOLCK || errno == EOPNOTSUPP) return fail(Failure::FileLocksUnsupported);
     return fromErrno();
