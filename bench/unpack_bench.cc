@@ -75,11 +75,12 @@ int main(int argc, char** argv) {
         return 1;
       }
       const auto start = Clock::now();
-      auto stream = wexlo::PayloadStream::open(build->payload, build->decompressedLength,
-                                               {.threads = threads});
-      auto unpacked = stream ? wexlo::unpackStream(fs, **stream, build->decompressedLength, target)
-                             : std::expected<void, wexlo::DecodeFailure>(
-                                   std::unexpected(stream.error()));
+      auto stream = wexlo::PayloadStream::open(
+          build->payload, build->decompressedLength,
+          {.threads = threads, .memoryBudget = wexlo::kDecodeMemoryBudget, .done = {}});
+      auto unpacked =
+          stream ? wexlo::unpackStream(fs, **stream, build->decompressedLength, target)
+                 : std::expected<void, wexlo::DecodeFailure>(std::unexpected(stream.error()));
       seconds[threads].push_back(std::chrono::duration<double>(Clock::now() - start).count());
       if (!unpacked) {
         std::fprintf(stderr, "unpack_bench: unpacking failed: %s\n",

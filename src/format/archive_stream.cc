@@ -92,4 +92,11 @@ std::expected<std::span<const std::uint8_t>, DecodeFailure> ArchiveStream::nextP
 
 std::expected<std::uint64_t, DecodeFailure> ArchiveStream::mode() { return readU64(); }
 
+std::expected<bool, DecodeFailure> ArchiveStream::endsWithTrailer() {
+  if (position_ != size_ - kArchiveMagic.size()) return false;
+  std::array<std::uint8_t, kArchiveMagic.size()> trailer{};
+  if (auto done = read(trailer); !done) return std::unexpected(done.error());
+  return std::equal(kArchiveMagic.begin(), kArchiveMagic.end(), trailer.begin());
+}
+
 }  // namespace wexlo

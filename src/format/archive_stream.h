@@ -45,6 +45,10 @@ class ArchiveStream {
   // The entry's mode, once all of its content has passed.
   std::expected<std::uint64_t, DecodeFailure> mode();
 
+  // Once nextEntry() found nothing more: whether the last entry ended right
+  // at the trailer's position and "ZELPA" follows it.
+  std::expected<bool, DecodeFailure> endsWithTrailer();
+
  private:
   // Copies the next `out.size()` bytes, across blocks.
   std::expected<void, DecodeFailure> read(std::span<std::uint8_t> out);

@@ -8,9 +8,9 @@ std::expected<PayloadBuffer, DecodeFailure> decodePayload(std::span<const std::u
                                                           std::uint64_t decompressedLength,
                                                           unsigned threads,
                                                           const BlockDoneFn& done) {
-  auto stream = PayloadStream::open(compressed, decompressedLength,
-                                    {.threads = threads, .memoryBudget = kDecodeMemoryBudget,
-                                     .done = done});
+  auto stream =
+      PayloadStream::open(compressed, decompressedLength,
+                          {.threads = threads, .memoryBudget = kDecodeMemoryBudget, .done = done});
   if (!stream) return std::unexpected(stream.error());
   std::vector<std::uint8_t> data;
   try {

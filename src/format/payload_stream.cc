@@ -64,8 +64,8 @@ PayloadStream::~PayloadStream() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void PayloadStream::decodeInto(BlockCodec::Decoder* decoder,
-                               std::optional<DecodeFailure> noDecoder, std::size_t index) {
+void PayloadStream::decodeInto(BlockCodec::Decoder* decoder, std::optional<DecodeFailure> noDecoder,
+                               std::size_t index) {
   Slot& slot = slots_[index % slots_.size()];
   std::optional<DecodeFailure> failure = noDecoder;
   if (decoder != nullptr) {
@@ -89,9 +89,7 @@ void PayloadStream::work() {
     if (stopping_ || nextToDecode_ >= codec_->blockCount() || nextToDecode_ > firstFailed_) return;
     const std::size_t index = nextToDecode_++;
     // The slot is free once the reader is done with the block before it.
-    changed_.wait(lock, [&] {
-      return stopping_ || index < reading_ + slots_.size();
-    });
+    changed_.wait(lock, [&] { return stopping_ || index < reading_ + slots_.size(); });
     if (stopping_) return;
     lock.unlock();
     decodeInto(decoder ? decoder->get() : nullptr, noDecoder, index);

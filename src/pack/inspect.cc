@@ -4,6 +4,7 @@
 #include <string>
 
 #include "format/archive_reader.h"
+#include "format/archive_stream.h"
 #include "format/footer.h"
 #include "format/payload_decoder.h"
 #include "format/stub_marker.h"
@@ -69,61 +70,66 @@ PackResult<void> verifyStream(const EmbeddedBuild& build) {
   return {};
 }
 
-// Walks the archive, listing entries when asked and checking every one when
-// verifying.
-PackResult<std::size_t> walkArchive(std::span<const std::uint8_t> archive,
-                                    const InspectOptions& options, std::ostream& out) {
-  auto reader = ArchiveReader::open(archive);
-  if (!reader) return packError("archive does not start with ZELPA");
-  std::set<std::string_view> seen;
-  std::uint64_t walked = kArchiveOverhead;
-  while (true) {
-    auto entry = reader->next();
-    if (!entry)
-      return packError("archive entry " + std::to_string(seen.size() + 1) +
-                       " overruns the archive");
-    if (!*entry) break;
-    const ArchiveEntry& e = **entry;
-    if (options.list) {
-      out << std::oct << e.mode << std::dec << ' ' << e.content.size() << ' ' << e.path << '\n';
-    }
-    walked += archiveEntrySize(e.path.size(), e.content.size());
-    if (!options.verify) continue;
-    if (!checkEntryPath(e.path))
-      return packError("archive holds an unsafe path '" + std::string(e.path) + "'");
-    if (!seen.insert(e.path).second)
-      return packError("archive holds '" + std::string(e.path) + "' twice");
-    if (e.mode != 0100644 && e.mode != 0100755) {
-      return packError("archive entry '" + std::string(e.path) + "' has an unexpected mode");
-    }
-  }
-  if (options.verify) {
-    const std::string_view tail(
-        reinterpret_cast<const char*>(archive.data()) + archive.size() - kArchiveMagic.size(),
-        kArchiveMagic.size());
-    if (walked != archive.size() || tail != kArchiveMagic) {
-      return packError("archive does not end with its ZELPA trailer");
-    }
-  }
-  return seen.size();
+// Whether the stream failed in its decoding rather than in the archive it carries.
+bool isDecodeFailure(const DecodeFailure& failure) {
+  return failure.code != 0 || !failure.zstdError.empty() ||
+         (failure.failure != Failure::CorruptedData && failure.failure != Failure::BadHeader &&
+          failure.failure != Failure::BadPathName);
 }
 
-PackResult<void> verifyReleaseLayout(std::span<const std::uint8_t> archive,
-                                     std::string_view metadataText) {
+PackError decodeError(const DecodeFailure& failure) {
+  return PackError{"payload does not decode: " + describeDecodeFailure(failure)};
+}
+
+// Walks the archive as it is decoded, block by block, listing entries when
+// asked and checking every one, and the release's layout, when verifying.
+PackResult<std::size_t> walkArchive(ArchiveStream& archive, const InspectOptions& options,
+                                    std::string_view metadataText, std::ostream& out) {
+  if (auto opened = archive.open(); !opened) {
+    if (isDecodeFailure(opened.error())) return std::unexpected(decodeError(opened.error()));
+    return packError("archive does not start with ZELPA");
+  }
   auto metadata = decodeBuildMetadata(metadataText);
-  if (!metadata) return packError("metadata does not parse");
-  const std::string erts = "erts-" + metadata->ertsVersion + "/";
-  const std::string releases = "releases/" + metadata->appVersion + "/";
+  if (options.verify && !metadata) return packError("metadata does not parse");
+  const std::string erts = metadata ? "erts-" + metadata->ertsVersion + "/" : "";
+  const std::string releases = metadata ? "releases/" + metadata->appVersion + "/" : "";
   bool hasErts = false;
   bool hasRelease = false;
-  auto reader = ArchiveReader::open(archive);
-  for (auto entry = reader->next(); entry && *entry; entry = reader->next()) {
-    hasErts = hasErts || (*entry)->path.starts_with(erts);
-    hasRelease = hasRelease || (*entry)->path.starts_with(releases);
+  std::set<std::string> seen;
+  std::size_t count = 0;
+  auto failed = [&](const DecodeFailure& failure) -> PackResult<std::size_t> {
+    if (isDecodeFailure(failure)) return std::unexpected(decodeError(failure));
+    return packError("archive entry " + std::to_string(count + 1) + " overruns the archive");
+  };
+  while (true) {
+    auto entry = archive.nextEntry();
+    if (!entry) return failed(entry.error());
+    if (!*entry) break;
+    const std::string path((*entry)->path);
+    const std::uint64_t size = (*entry)->size;
+    for (auto piece = archive.nextPiece(); !piece || !piece->empty(); piece = archive.nextPiece()) {
+      if (!piece) return failed(piece.error());
+    }
+    auto mode = archive.mode();
+    if (!mode) return failed(mode.error());
+    ++count;
+    if (options.list) out << std::oct << *mode << std::dec << ' ' << size << ' ' << path << '\n';
+    if (!options.verify) continue;
+    if (!checkEntryPath(path)) return packError("archive holds an unsafe path '" + path + "'");
+    if (!seen.insert(path).second) return packError("archive holds '" + path + "' twice");
+    if (*mode != 0100644 && *mode != 0100755) {
+      return packError("archive entry '" + path + "' has an unexpected mode");
+    }
+    hasErts = hasErts || path.starts_with(erts);
+    hasRelease = hasRelease || path.starts_with(releases);
   }
+  if (!options.verify) return count;
+  auto trailer = archive.endsWithTrailer();
+  if (!trailer) return failed(trailer.error());
+  if (!*trailer) return packError("archive does not end with its ZELPA trailer");
   if (!hasErts) return packError("archive holds nothing under " + erts);
   if (!hasRelease) return packError("archive holds nothing under " + releases);
-  return {};
+  return count;
 }
 
 }  // namespace
@@ -173,16 +179,13 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   // Judged from the stream's index before any memory is taken for decoding.
   if (auto checked = verifyStream(*build); !checked) return checked;
 
-  auto archive = decodePayload(build->payload, build->decompressedLength);
-  if (!archive)
-    return packError("payload does not decode: " + describeDecodeFailure(archive.error()));
-  auto entries = walkArchive(archive->bytes(), options, out);
+  // Decoded and walked block by block, in the memory a first run takes.
+  auto stream = PayloadStream::open(build->payload, build->decompressedLength);
+  if (!stream) return std::unexpected(decodeError(stream.error()));
+  ArchiveStream archive(**stream, build->decompressedLength);
+  auto entries = walkArchive(archive, options, build->metadataText, out);
   if (!entries) return std::unexpected(entries.error());
-  if (options.verify) {
-    if (auto checked = verifyReleaseLayout(archive->bytes(), build->metadataText); !checked)
-      return checked;
-    out << "verified: " << *entries << " entries\n";
-  }
+  if (options.verify) out << "verified: " << *entries << " entries\n";
   return {};
 }
 
