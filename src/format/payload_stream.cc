@@ -22,12 +22,14 @@ struct Shape {
 // even for a block larger than the whole budget.
 Shape shapeFor(const BlockCodec& codec, const StreamOptions& options) {
   const std::uint64_t usable = options.memoryBudget / 4 * 3;
-  const std::uint64_t block = std::max<std::uint64_t>(codec.largestBlock(), 1);
-  const std::uint64_t perThread = 2 * block + codec.decoderMemory();
+  // Cut to the budget first, so that no product below can wrap.
+  const std::uint64_t block = std::clamp<std::uint64_t>(codec.largestBlock(), 1, usable + 1);
+  const std::uint64_t decoder = std::min(codec.decoderMemory(), usable);
+  const std::uint64_t perThread = 2 * block + decoder;
   const std::size_t wanted = workerCount(options.threads, codec.blockCount());
   const auto threads =
       static_cast<std::size_t>(std::clamp<std::uint64_t>(usable / perThread, 1, wanted));
-  const std::uint64_t left = usable - std::min(usable, threads * codec.decoderMemory());
+  const std::uint64_t left = usable - std::min(usable, threads * decoder);
   const auto slots =
       static_cast<std::size_t>(std::clamp<std::uint64_t>(left / block, threads, 2 * threads + 2));
   return {threads, slots};
