@@ -271,7 +271,8 @@ class PosixFileSystem : public FileSystem {
     const std::string p(path);
     constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
     int opened = ::open(p.c_str(), kFlags, 0600);
-    if (opened < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0) opened = ::open(p.c_str(), kFlags, 0600);
+    if (opened < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0)
+      opened = ::open(p.c_str(), kFlags, 0600);
     if (opened < 0) return fromErrno();
     auto file = std::make_unique<PosixWritableFile>(opened);
     // An existing file keeps its bits through O_TRUNC: it is made private too.
