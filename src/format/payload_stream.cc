@@ -40,8 +40,11 @@ Shape shapeFor(const BlockCodec& codec, const StreamOptions& options) {
 std::expected<std::unique_ptr<PayloadStream>, DecodeFailure> PayloadStream::open(
     std::span<const std::uint8_t> compressed, std::uint64_t decompressedLength,
     const StreamOptions& options) {
-  auto codec = isZstdPayload(compressed) ? zstdFrameCodec(compressed, decompressedLength)
-                                         : xzBlockCodec(compressed, decompressedLength);
+  // The frame walk touches pages all over a zstd payload: they are given
+  // back frame by frame, and read again as each frame is decoded.
+  auto codec = isZstdPayload(compressed)
+                   ? zstdFrameCodec(compressed, decompressedLength, options.done)
+                   : xzBlockCodec(compressed, decompressedLength);
   if (!codec) return std::unexpected(codec.error());
   return std::make_unique<PayloadStream>(std::move(*codec), options);
 }

@@ -54,8 +54,10 @@ using BlockDoneFn = std::function<void(std::span<const std::uint8_t> compressedB
 struct StreamOptions {
   unsigned threads = 0;  // most decoding threads; 0: one per core
   std::uint64_t memoryBudget = kDecodeMemoryBudget;
-  // Called from a decoding thread with each block's compressed bytes once
-  // nothing reads them any more, so a caller can give their memory back.
+  // Called with each block's compressed bytes once nothing reads them any
+  // more, so a caller can give their memory back (a mapped file's pages are
+  // read again when touched): from a decoding thread once the block is
+  // decoded, and for a zstd frame also once the frame walk has passed it.
   BlockDoneFn done;
 };
 

@@ -8,9 +8,11 @@
 namespace wexlo {
 namespace {
 
-// The first step of a block's output; it grows by doubling from there, so a
-// block that declares more than it holds never takes what it declares.
-constexpr std::size_t kFirstOutputStep = std::size_t{1} << 20;
+// The first step of a block's output, the packer's default block size; it
+// grows by doubling from there, so a block that declares more than it holds
+// never takes what it declares. A smaller step would leave the memory of
+// the steps behind it in the allocator, block buffer by block buffer.
+constexpr std::size_t kFirstOutputStep = std::size_t{8} << 20;
 
 std::unexpected<DecodeFailure> failCode(int code) {
   return std::unexpected(DecodeFailure{Failure::ParseError, code, {}});

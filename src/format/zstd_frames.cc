@@ -43,7 +43,9 @@ bool isZstdPayload(std::span<const std::uint8_t> payload) {
          std::equal(kZstdFrameMagic.begin(), kZstdFrameMagic.end(), payload.begin());
 }
 
-std::expected<ZstdFrames, DecodeFailure> readZstdFrames(std::span<const std::uint8_t> payload) {
+std::expected<ZstdFrames, DecodeFailure> readZstdFrames(
+    std::span<const std::uint8_t> payload,
+    const std::function<void(std::span<const std::uint8_t>)>& walked) {
   ZstdFrames result;
   std::size_t pos = 0;
   while (pos < payload.size()) {
@@ -69,6 +71,7 @@ std::expected<ZstdFrames, DecodeFailure> readZstdFrames(std::span<const std::uin
     if (header.frameContentSize > UINT64_MAX - result.uncompressedSize) {
       return failZstd(ZSTD_error_dstSize_tooSmall);
     }
+    if (walked) walked(rest.first(frameSize));
     result.frames.push_back({pos, frameSize, result.uncompressedSize, header.frameContentSize});
     result.uncompressedSize += header.frameContentSize;
     pos += frameSize;

@@ -88,10 +88,11 @@ class ZstdCodec : public BlockCodec {
 }  // namespace
 
 std::expected<std::unique_ptr<BlockCodec>, DecodeFailure> zstdFrameCodec(
-    std::span<const std::uint8_t> compressed, std::uint64_t decompressedLength) {
+    std::span<const std::uint8_t> compressed, std::uint64_t decompressedLength,
+    const std::function<void(std::span<const std::uint8_t>)>& walked) {
   // The frame headers are judged, and their sizes added up, before any
   // memory for the output is taken.
-  auto layout = readZstdFrames(compressed);
+  auto layout = readZstdFrames(compressed, walked);
   if (!layout) return std::unexpected(layout.error());
   if (layout->uncompressedSize > decompressedLength) return failZstd(ZSTD_error_dstSize_tooSmall);
   if (layout->uncompressedSize < decompressedLength) {
