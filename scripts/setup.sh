@@ -9,11 +9,12 @@ packages="build-essential cmake ninja-build pkg-config git ca-certificates
   liblzma-dev libzstd-dev rapidjson-dev libcli11-dev libgtest-dev libgmock-dev clang-format
   clang-16 libclang-rt-16-dev
   g++-mingw-w64-x86-64-posix wine wine64 osslsigncode dpkg-dev
-  g++-aarch64-linux-gnu erlang elixir hyperfine time xz-utils zstd strace"
+  g++-aarch64-linux-gnu erlang elixir rebar3 hyperfine time xz-utils zstd strace"
 # Installed without their recommendations: qemu-user's would register it with
 # the kernel's binfmt_misc for the whole machine; the tests call qemu-aarch64
-# by name instead.
-bare_packages="qemu-user"
+# by name instead. systemd only for `systemd-analyze verify` of the README's
+# unit example.
+bare_packages="qemu-user systemd"
 
 not_installed() {
   for package in "$@"; do

@@ -46,7 +46,8 @@ const fs::path& releaseDirectory() {
       if (file.path == "erts-17.1/bin/erl") file.content = kRecordingRuntime;
     }
     files.push_back({"releases/0.1.3/demo_app.rel",
-                     R"({release,{"demo_app","0.1.3"},{erts,"17.1"},[]}.)", 0100644});
+                     R"({release,{"demo_app","0.1.3"},{erts,"17.1"},[{elixir,"1.14.0"}]}.)",
+                     0100644});
     writeTree(dir / "release", files);
     return dir / "release";
   }();

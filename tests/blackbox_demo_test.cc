@@ -142,6 +142,30 @@ TEST_F(DemoTest, AServiceServesOnItsPortAndStopsCleanlyOnSigterm) {
 
 // The same application in a release that reboots after its runtime
 // configuration, writing that configuration to RELEASE_SYS_CONFIG on the way.
+TEST_F(DemoTest, TheReadmesSystemdUnitPassesSystemdsOwnCheck) {
+  const fs::path source = WEXLO_SOURCE_DIR;
+  const std::string unit = readFile(source / "examples/demo_service/demo_service.service");
+  EXPECT_NE(readFile(source / "README.md").find(unit), std::string::npos)
+      << "the README's copy of the unit differs from examples/demo_service's";
+  if (!fs::exists("/usr/bin/systemd-analyze")) {
+    GTEST_SKIP() << "needs systemd-analyze (Debian: systemd)";
+  }
+  auto verify = [&](const std::string& name, std::string text) {
+    writeFile(dir_->path() / name, text);
+    return runProcess({"/usr/bin/systemd-analyze", "verify", (dir_->path() / name).string()});
+  };
+  if (auto plain = verify("plain.service", "[Service]\nExecStart=/bin/true\n"); plain.status != 0) {
+    GTEST_SKIP() << "systemd-analyze cannot verify units here (a container?): " << plain.err;
+  }
+  // verify wants the executable to be there: a packed launcher stands in.
+  std::string local = unit;
+  const std::string installed = "/usr/local/bin/demo_service";
+  local.replace(local.find(installed), installed.size(), launcher_.string());
+  auto verified = verify("demo_service.service", local);
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_EQ(verified.err, "");
+}
+
 TEST_F(DemoTest, EachRunOfARebootingReleaseReadsItsOwnEnvironment) {
   const fs::path launcher = dir_->path() / "demo_app_rebooting";
   auto packed =

@@ -257,8 +257,9 @@ TEST_F(FaultTest, ARebuildOfTheSameVersionReplacesTheInstallUnlessTheOtherBuildR
   // Packed from release directories, so each record carries its payload's digest.
   auto packBuild = [&](const std::string& name, const std::string& content) {
     Build build{syntheticRelease("demo_app", "0.1.3", "17.1", 50), {}};
-    build.files.push_back({"releases/0.1.3/demo_app.rel",
-                           "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n"});
+    build.files.push_back(
+        {"releases/0.1.3/demo_app.rel",
+         "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[{elixir,\"1.14.0\"}]}.\n"});
     build.files.push_back({"lib/demo_app-0.1.3/priv/build.txt", content});
     writeTree(dir_ / name, build.files);
     build.launcher = packRelease(dir_ / name, dir_ / (name + "-launcher"));
@@ -370,6 +371,27 @@ TEST_F(FaultTest, LinksPlantedInAnInstallAreReplacedAndNothingIsWrittenThroughTh
   expectCompleteInstall(build, "0.1.3");
 }
 
+TEST_F(FaultTest, AnEmptyDirectoryOrAFifoAtTheRunLocksNameHealsAndAFullDirectoryIsRefused) {
+  const Build build = pack("0.1.3", 20);
+  ASSERT_EQ(run(build).status, 0);
+  const fs::path runLock = install("0.1.3") / ".wexlo-run.lock";
+  for (bool directory : {true, false}) {
+    fs::remove(runLock);
+    // A blocking open of the FIFO would wait for a writer for good.
+    ASSERT_EQ(directory ? ::mkdir(runLock.c_str(), 0755) : ::mkfifo(runLock.c_str(), 0644), 0);
+    auto result = runProcess({"/usr/bin/timeout", "20", build.launcher.string()},
+                             {environment(), std::nullopt, dir_.path()});
+    EXPECT_EQ(result.status, 0) << directory << ": " << result.err;
+  }
+  fs::remove(runLock);
+  writeFile(runLock / "kept", "");
+  auto refused = run(build);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "error: the install's run lock " + runLock.string() +
+                             " is a directory with files in it; remove it, then start again\n");
+  EXPECT_TRUE(fs::exists(runLock / "kept"));
+}
+
 TEST_F(FaultTest, ClosedStandardStreamsReachTheRuntimeEmptyAndTakeNoFile) {
   const Build build = pack("0.1.3");
   ASSERT_EQ(run(build).status, 0);
@@ -436,6 +458,23 @@ TEST_F(FaultTest, AReadOnlyOrAnotherUsersInstallRuns) {
                   fs::perm_options::remove);
   ASSERT_EQ(runProcess({"/bin/chmod", "-R", "a-w", (dir_ / "root").string()}).status, 0);
   expectRan(runAs(otherUser), "with its run lock");
+  // Its runtime holds the run lock, so that no cleanup removes the install
+  // under it.
+  const fs::path go = dir_ / "records/go";
+  fs::remove(record);
+  auto held = std::async(std::launch::async, [&] {
+    auto command = otherUser;
+    command.push_back(build.launcher.string());
+    return runProcess(command, {environment({"WEXLO_FAKE_ERL_RECORD=" + record.string(),
+                                             "WEXLO_FAKE_ERL_WAIT_FOR=" + go.string()}),
+                                std::nullopt, dir_.path()});
+  });
+  for (int i = 0; i < 3000 && !fs::exists(record); ++i) std::this_thread::sleep_for(10ms);
+  const int probe = ::open(runLock.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), -1) << "the run lock is not held";
+  ::close(probe);
+  writeFile(go, "");
+  EXPECT_EQ(held.get().status, 0);
   fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::add);
   fs::remove(runLock);
   fs::permissions(install("0.1.3"), fs::perms::owner_write, fs::perm_options::remove);

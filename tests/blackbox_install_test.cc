@@ -142,8 +142,8 @@ TEST_F(InstallRunTest, AFileThatCannotBeCreatedEndsTheRunWithItsFailure) {
   auto result = run();
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "error: IsDir\n");
-  EXPECT_FALSE(fs::exists(install() / "_metadata.json"));
-  EXPECT_FALSE(fs::exists(install()));  // nor do the entries before it
+  // Entries before it went with the failed install.
+  EXPECT_FALSE(fs::exists(install()));
 }
 
 TEST_F(InstallRunTest, APayloadThatDoesNotDecodeLeavesNothing) {
@@ -167,7 +167,8 @@ TEST_F(InstallRunTest, APayloadThatDoesNotDecodeLeavesNothing) {
     auto result = run();
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, c.err);
-    EXPECT_FALSE(fs::exists(install()));
+    // Not even the lock files stay.
+    EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo"));
   }
 }
 
@@ -190,7 +191,7 @@ TEST_F(InstallRunTest, ADamagedZstdPayloadLeavesNothing) {
     auto result = run();
     EXPECT_EQ(result.status, 1) << fault.what;
     EXPECT_EQ(result.err, fault.err) << fault.what;
-    EXPECT_FALSE(fs::exists(install())) << fault.what;
+    EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo")) << fault.what;
   }
 }
 
@@ -205,7 +206,7 @@ TEST_F(InstallRunTest, ADamagedMiddleBlockLeavesNothing) {
     auto result = run();
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.err.ends_with("error: ParseError\n")) << result.err;
-    EXPECT_FALSE(fs::exists(install()));
+    EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo"));
   }
 }
 

@@ -57,7 +57,8 @@ TEST_F(LaunchTest, AServiceGetsTheEighteenFixedArgumentsAndInspectSaysSo) {
   const fs::path release = dir_ / "release";
   auto files = syntheticRelease("demo_app", "0.1.3", "17.1", 20);
   files.push_back({"releases/0.1.3/demo_app.rel",
-                   R"({release,{"demo_app","0.1.3"},{erts,"17.1"},[]}.)", 0100644});
+                   R"({release,{"demo_app","0.1.3"},{erts,"17.1"},[{elixir,"1.14.0"}]}.)",
+                   0100644});
   writeTree(release, files);
   const fs::path service = packRelease(release, dir_ / "service", {"--service"});
   const std::vector<std::string> user = {"--port", "4101", "--version", "file.exs"};

@@ -97,8 +97,45 @@ TEST_F(LifecycleTest, ASlowReaderGetsEveryByteInOrderWithStandardError) {
   EXPECT_TRUE(got == expected);
 }
 
+TEST_F(LifecycleTest, ASpliceFailureFallsBackAndOnlyAGoneReaderStopsTheRuntime) {
+  if (shell("strace -o /dev/null true").status != 0) GTEST_SKIP() << "strace cannot trace here";
+  // 3,000,000 bytes into a named pipe, so that faults can be aimed at the
+  // relay's side of it alone.
+  const std::string line(999, 'o');
+  const std::vector<std::string> env = {"WEXLO_FAKE_ERL_STDOUT=" + line + "\n",
+                                        "WEXLO_FAKE_ERL_STDOUT_REPEAT=3000",
+                                        "WEXLO_FAKE_ERL_EXIT=9"};
+  struct Case {
+    std::string inject, status, err;
+    bool everything;
+  };
+  const std::string failed =
+      "error: the application's standard output failed (InputOutput); what it writes there is "
+      "dropped\n";
+  for (const auto& c : std::vector<Case>{
+           {"splice:error=ENOMEM:when=1", "9", "", true},
+           {"splice:error=EIO:when=1", "9", "", true},
+           {"splice:error=EBADF:when=1", "9", "", true},
+           {"splice:error=EAGAIN:when=1", "9", "", true},
+           // The shell's word for a runtime ended by SIGTERM.
+           {"splice:error=ECONNRESET:when=1", "143", "Terminated\n", false},
+           // The output itself fails: said once, and the runtime runs on.
+           {"splice,write:error=EIO", "9", failed, false},
+       }) {
+    auto result = shell(
+        "rm -f out fifo; mkfifo fifo; cat fifo > out & "
+        "strace -f -o /dev/null -P \"$PWD/fifo\" -e inject=" +
+            c.inject + " timeout 20 $APP > fifo; echo $?; wait",
+        env);
+    EXPECT_EQ(result.out, c.status + "\n") << c.inject << ": " << result.err;
+    EXPECT_EQ(result.err, c.err) << c.inject;
+    EXPECT_EQ(fs::file_size(dir_ / "out") == 3'000'000, c.everything) << c.inject;
+  }
+}
+
 TEST_F(LifecycleTest, TheRelayHoldsNothingButTheOutputItCarries) {
-  // Standard output, its own pipe and the runtime's process descriptor: no
+  // Standard output and error, its own pipe and the runtime's process
+  // descriptor: no
   // lock, no file of the launcher's, no working directory kept busy.
   // Looked at once the runtime has recorded itself, so the relay is up.
   auto result = shell(
@@ -106,7 +143,7 @@ TEST_F(LifecycleTest, TheRelayHoldsNothingButTheOutputItCarries) {
       "relay=$(pgrep -f -- \"$APP\"); "
       "ls /proc/$relay/fd | wc -l; readlink /proc/$relay/cwd; wait",
       {"WEXLO_FAKE_ERL_RECORD=" + (dir_ / "record").string(), "WEXLO_FAKE_ERL_SLEEP_MS=2000"});
-  EXPECT_EQ(result.out, "3\n/\n") << result.err;
+  EXPECT_EQ(result.out, "4\n/\n") << result.err;
 }
 
 TEST_F(LifecycleTest, NoRelayOutlivesItsRuns) {

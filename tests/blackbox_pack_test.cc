@@ -1,6 +1,9 @@
 // `wexlo pack` from a release directory on disk, and the first run of what
 // it makes: the release must come back exactly.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +33,7 @@ class PackRoundTripTest : public ::testing::Test {
       }
     }
     writeFile(release_ / "releases/0.1.3/demo_app.rel",
-              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[]}.\n");
+              "{release,{\"demo_app\",\"0.1.3\"},{erts,\"17.1\"},[{elixir,\"1.14.0\"}]}.\n");
     fs::create_directories(release_ / "lib/empty_dir");
   }
 
@@ -135,7 +138,16 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
     std::vector<std::string> extra;
     std::string expected;
   };
+  // What the launcher would be renamed over: a FIFO, a link to one, a copy
+  // of the null device where the test may make one.
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  fs::create_symlink(dir_ / "fifo", dir_ / "link");
+  const bool device = ::mknod((dir_ / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+  const std::string special = "exists and is not a regular file";
   for (const auto& c : std::vector<Case>{
+           {dir_ / "fifo", {}, special},
+           {dir_ / "link", {}, special},
+           {device ? dir_ / "null" : dir_ / "fifo", {}, special},
            {stubPath(), {}, "is the stub"},
            {release_ / "releases/COOKIE", {}, "lies inside the release directory"},
            {release_ / "new_file", {}, "lies inside the release directory"},
@@ -155,6 +167,11 @@ TEST_F(PackRoundTripTest, OutputsThatWouldDestroyAnInputAndUnusableSettingsAreRe
     auto result = pack(c.output, extra);
     EXPECT_NE(result.status, 0) << c.expected;
     EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir_ / "fifo")));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+  if (device) {
+    EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
   }
   EXPECT_EQ(readFile(stubPath()), stub);
   EXPECT_EQ(readFile(release_ / "releases/COOKIE"), cookie);
@@ -258,11 +275,14 @@ TEST_F(PackRoundTripTest, AnInterruptedPackerLeavesNoTemporaryOutput) {
   const bool canHideProc = runProcess({"/usr/bin/unshare", "-m", "/bin/true"}).status == 0;
   for (bool hideProc : {false, true}) {
     if (hideProc && !canHideProc) break;
-    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGQUIT, SIGUSR1, SIGALRM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGQUIT, SIGUSR1, SIGALRM, SIGABRT, SIGSEGV,
+                       SIGSYS, SIGPWR, SIGRTMIN + 1}) {
       pid_t child = ::fork();
       ASSERT_NE(child, -1);
       if (child == 0) {
         ::signal(signal, SIG_DFL);  // this test program ignores SIGPIPE
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
         std::vector<const char*> argv = {
             packer.c_str(),          "pack", "--metadata", meta.c_str(), "--payload", raw.c_str(),
             "--decompressed-length", "1",    "-o",         out.c_str(),  "--stub",    stub.c_str()};
@@ -282,6 +302,72 @@ TEST_F(PackRoundTripTest, AnInterruptedPackerLeavesNoTemporaryOutput) {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
       EXPECT_TRUE(fs::is_empty(dir_ / "out")) << fs::directory_iterator(dir_ / "out")->path();
     }
+    // A file size limit is a failure with its line, not a silent death.
+    std::vector<std::string> limit = {"/bin/sh",
+                                      "-c",
+                                      "ulimit -f 1024 && exec \"$@\"",
+                                      "sh",
+                                      packer,
+                                      "pack",
+                                      "--metadata",
+                                      meta,
+                                      "--payload",
+                                      raw,
+                                      "--decompressed-length",
+                                      "1",
+                                      "-o",
+                                      out,
+                                      "--stub",
+                                      stub};
+    if (hideProc) {
+      limit[2] = "mount -t tmpfs none /proc && " + limit[2];
+      limit.insert(limit.begin(), {"/usr/bin/unshare", "-m"});
+    }
+    auto limited = runProcess(limit);
+    EXPECT_EQ(limited.status, 1) << hideProc;
+    EXPECT_EQ(limited.err, "wexlo: error: cannot write '" + out + "': File too large\n");
+    EXPECT_TRUE(fs::is_empty(dir_ / "out")) << fs::directory_iterator(dir_ / "out")->path();
+  }
+}
+
+TEST_F(PackRoundTripTest, NamesLongerThanAFileSystemAllowsAreRefusedAtPackTime) {
+  // With runtime configuration, so that its copy is made.
+  writeFile(release_ / "releases/0.1.3/sys.config", "%% RUNTIME_CONFIG=true\n[].");
+  fs::create_directories(dir_ / "tmp");
+  struct Case {
+    std::string app, erts, refused;  // nothing refused: packs, runs and uninstalls
+  };
+  for (const auto& c : std::vector<Case>{
+           {std::string(206, 'a'), "17.1", ""},
+           {std::string(207, 'a'), "17.1", "runtime configuration copy's name 256 bytes long"},
+           {std::string(120, 'a'), std::string(108, '1'), ""},
+           {std::string(120, 'a'), std::string(109, '1'),
+            "install directory's name (while it is removed) 256 bytes long"},
+       }) {
+    if (!fs::exists(release_ / ("erts-" + c.erts))) {
+      for (const auto& entry : fs::directory_iterator(release_)) {
+        if (entry.path().filename().string().starts_with("erts-")) {
+          fs::rename(entry.path(), release_ / ("erts-" + c.erts));
+        }
+      }
+    }
+    auto packed = pack(dir_ / "out", {"--quiet", "--app-name", c.app, "--erts-version", c.erts});
+    if (!c.refused.empty()) {
+      EXPECT_EQ(packed.status, 1);
+      EXPECT_NE(packed.err.find(c.refused), std::string::npos) << packed.err;
+      EXPECT_FALSE(fs::exists(dir_ / "out"));
+      continue;
+    }
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    const std::vector<std::string> env = {"HOME=" + (dir_ / "home").string(),
+                                          "RELEASE_TMP=" + (dir_ / "tmp").string()};
+    auto ran = runProcess({(dir_ / "out").string()}, {env, std::nullopt, dir_.path()});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    auto removed = runProcess({(dir_ / "out").string(), "maintenance", "uninstall"},
+                              {env, "y\n", dir_.path()});
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    EXPECT_TRUE(fs::is_empty(dir_ / "home/.local/share/.wexlo"));
+    fs::remove(dir_ / "out");
   }
 }
 

@@ -106,15 +106,32 @@ TEST_F(WindowsLauncherTest, AServiceStartsTheRuntimeWithTheEighteenFixedArgument
   EXPECT_EQ(readRecord().args, expected);
 }
 
-TEST_F(WindowsLauncherTest, TheRuntimesExitCodeEndsTheLauncherWithItsLowByte) {
-  const std::map<std::uint32_t, std::uint32_t> cases = {
-      {0, 0}, {3, 3}, {259, 3}, {256, 0}, {258, 2}};
-  for (auto [code, expected] : cases) {
+TEST_F(WindowsLauncherTest, TheRuntimesWholeExitCodeEndsTheLauncherAndACrashIsNamed) {
+  const std::map<std::uint32_t, std::string> cases = {
+      {3, ""},
+      {256, ""},
+      {0xC000013A, ""},  // Ctrl-C: no crash
+      {0xC0000005, "error: the runtime crashed: access violation (0xC0000005)\n"}};
+  for (const auto& [code, err] : cases) {
     auto result = start("", {"DEMO_APP_INSTALL_DIR=" + windowsPath(root()),
                              "WEXLO_FAKE_ERL_EXIT=" + std::to_string(code)});
-    EXPECT_EQ(result.exitCode, expected) << code << ": " << result.result.err;
-    EXPECT_EQ(result.result.err, "") << code;
+    EXPECT_EQ(result.exitCode, code) << code << ": " << result.result.err;
+    EXPECT_EQ(result.result.err, err) << code;
   }
+}
+
+TEST_F(WindowsLauncherTest, ARuntimeMissingADllSaysSoAndEndsWithItsStatus) {
+  ASSERT_EQ(run().status, 0);
+  // The runtime's C library renamed in its import table: a DLL no system has.
+  std::string image = readFile(fs::path(WEXLO_TEST_HELPERS_DIR) / "fake_erl.exe");
+  ASSERT_NE(image.find("msvcrt.dll"), std::string::npos);
+  writeFile(install() / "erts-17.1/bin/erl.exe",
+            image.replace(image.find("msvcrt.dll"), 10, "absent.dll"));
+  auto result = start("", environment());
+  EXPECT_EQ(result.exitCode, 0xC0000135u);
+  EXPECT_EQ(result.result.err,
+            "error: the runtime could not start: a DLL the runtime needs is missing "
+            "(0xC0000135)\n");
 }
 
 TEST_F(WindowsLauncherTest, ARuntimeThatCannotStartEndsTheRunWithItsFailure) {
@@ -144,6 +161,7 @@ TEST_F(WindowsLauncherTest, OnAConsoleTheRuntimeSeesATerminalAndErrorsAreColoure
   auto first = wine().runInTerminal(launcher(), {}, {environment(), std::nullopt, dir_.path()});
   ASSERT_EQ(first.status, 0) << first.out;
   EXPECT_EQ(readRecord().env("_IS_TTY"), "1");
+  EXPECT_EQ(readRecord().console, "attached");
 
   fs::remove(install() / "releases/COOKIE");
   auto coloured = wine().runInTerminal(launcher(), {}, {environment(), std::nullopt, dir_.path()});
@@ -157,6 +175,19 @@ TEST_F(WindowsLauncherTest, OnAConsoleTheRuntimeSeesATerminalAndErrorsAreColoure
   EXPECT_EQ(plain.status, 1);
   EXPECT_NE(plain.out.find("error: FileNotFound"), std::string::npos) << plain.out;
   EXPECT_EQ(plain.out.find("\x1b[31m"), std::string::npos) << plain.out;
+}
+
+TEST_F(WindowsLauncherTest, ADetachedLaunchersRuntimeHasNoConsole) {
+  ASSERT_EQ(start("", environment(), true).exitCode, 0u);
+  EXPECT_EQ(readRecord().console, "none");
+}
+
+TEST_F(WindowsLauncherTest, OnACodePage850ConsoleTheLaunchersTextReadsRight) {
+  auto result = wine().runInTerminal(
+      "cmd", {"/c", "chcp", "850", ">nul", "&", windowsPath(launcher())},
+      {{"DEMO_APP_INSTALL_DIR=" + windowsPath(dir_ / "Jos\xc3\xa9")}, std::nullopt, dir_.path()});
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_NE(result.out.find("Jos\xc3\xa9"), std::string::npos) << result.out;
 }
 
 TEST_F(WindowsLauncherTest, ADamagedPayloadReportsTheDecoderResult) {
@@ -216,6 +247,13 @@ TEST_F(WindowsLauncherTest, ALauncherSignedAfterPackingStillRuns) {
                              "-out", signedLauncher.string()});
   ASSERT_EQ(signing.status, 0) << signing.out << signing.err;
   ASSERT_GT(fs::file_size(signedLauncher), fs::file_size(launcher()));
+  auto verified =
+      runProcess({packerPath().string(), "inspect", "--verify", signedLauncher.string()});
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_NE(verified.out.find("\nversion string: ProductName = demo_app\n"), std::string::npos);
+  auto checked = runProcess({"/usr/bin/osslsigncode", "verify", "-CAfile", certificate.string(),
+                             "-in", signedLauncher.string()});
+  EXPECT_NE(checked.out.find("Signature verification: ok"), std::string::npos) << checked.out;
 
   auto meta = wine().run(signedLauncher, {"maintenance", "meta"},
                          {environment(), std::nullopt, dir_.path()});

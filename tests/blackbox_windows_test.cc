@@ -312,5 +312,94 @@ TEST_F(WindowsLauncherTest, ARuntimePathBeyondMaxPathIsRefusedBeforeUnpackingAnd
   }
 }
 
+// A 16x16 icon of one 32-bit bitmap, as icon editors write it.
+std::string iconFile() {
+  std::string bytes("\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0", 14);
+  const std::uint32_t imageSize = 40 + 16 * 16 * 4 + 16 * 4;
+  for (std::uint32_t value : {imageSize, 22u}) {
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
+  }
+  std::string header(40, '\0');
+  header[0] = 40, header[4] = 16, header[8] = 32, header[12] = 1, header[14] = 32;
+  return bytes + header + std::string(16 * 16 * 4, '\x7f') + std::string(16 * 4, '\0');
+}
+
+TEST_F(WindowsLauncherTest, WindowsReadsTheLaunchersVersionIconAndManifest) {
+  writeFile(dir_ / "app.ico", iconFile());
+  const fs::path withIcon = packRelease(
+      shared().release, dir_ / "with icon.exe",
+      {"--target", "windows-x86_64", "--icon", (dir_ / "app.ico").string(), "--version-info",
+       "CompanyName=Exämple Ltd", "--version-info", "FileDescription=The demo"});
+  const fs::path reader = fs::path(WEXLO_TEST_HELPERS_DIR) / "resource_reader.exe";
+  const std::vector<std::string> keys = {"ProductName", "FileDescription",  "ProductVersion",
+                                         "FileVersion", "OriginalFilename", "CompanyName"};
+  const std::string manifest = "manifest= asInvoker supportedOS longPathAware\n";
+  struct Case {
+    fs::path launcher;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {launcher(),
+       "ProductName=demo_app\nFileDescription=demo_app\nProductVersion=0.1.3\n"
+       "FileVersion=0.1.3\nOriginalFilename=demo_app.exe\nCompanyName missing\n"
+       "file version=0.1.3.0\nicons=0\n" +
+           manifest},
+      {withIcon,
+       "ProductName=demo_app\nFileDescription=The demo\nProductVersion=0.1.3\n"
+       "FileVersion=0.1.3\nOriginalFilename=with icon.exe\nCompanyName=Exämple Ltd\n"
+       "file version=0.1.3.0\nicons=1\n" +
+           manifest},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {windowsPath(c.launcher)};
+    args.insert(args.end(), keys.begin(), keys.end());
+    auto read = wine().run(reader, args, {{}, std::nullopt, dir_.path()});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, c.expected) << c.launcher;
+  }
+  auto inspected = runProcess({packerPath().string(), "inspect", withIcon.string()});
+  EXPECT_NE(inspected.out.find("resources: version manifest icon\nfile version: 0.1.3.0\n"),
+            std::string::npos)
+      << inspected.out;
+  EXPECT_NE(inspected.out.find("version string: CompanyName = Exämple Ltd\n"), std::string::npos);
+}
+
+TEST_F(WindowsLauncherTest, ResourceOptionsThatCannotWorkAreRefusedWhenPacking) {
+  writeFile(dir_ / "not.ico", "GIF89a");
+  writeTree(dir_ / "big", syntheticWindowsRelease("demo_app", "1.70000.0", "17.1", 1));
+  const struct {
+    fs::path release;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {shared().release,
+       {"--target", "windows-x86_64", "--icon", (dir_ / "not.ico").string()},
+       "wexlo: error: icon '" + (dir_ / "not.ico").string() +
+           "': not an .ico file (no icon directory at its start)\n"},
+      {shared().release,
+       {"--target", "windows-x86_64", "--version-info", "CompanyName"},
+       "wexlo: error: --version-info 'CompanyName' is not KEY=VALUE (for example "
+       "CompanyName=\"Example Ltd\")\n"},
+      {dir_ / "big",
+       {"--target", "windows-x86_64"},
+       "wexlo: error: application version '1.70000.0': 70000 is above 65535, the largest part "
+       "of a Windows file version\n"},
+      {dir_ / "big",
+       {"--target", "linux-x86_64", "--version-info", "CompanyName=Example"},
+       "wexlo: error: --icon and --version-info apply to windows-x86_64 launchers only, not "
+       "linux-x86_64\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {
+        packerPath().string(),           "pack",   c.release.string(), "-o",
+        (dir_ / "refused.exe").string(), "--quiet"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto packed = runProcess(args);
+    EXPECT_EQ(packed.status, 1);
+    EXPECT_EQ(packed.err, c.err);
+    EXPECT_FALSE(fs::exists(dir_ / "refused.exe"));
+  }
+}
+
 }  // namespace
 }  // namespace wexlo::testing

@@ -30,12 +30,16 @@ dpkg-deb -x "$deb" "$scratch/root"
 wexlo="$scratch/root/usr/bin/wexlo"
 stubs="$scratch/root/usr/lib/wexlo"
 
-# --version names this build and the stub installed with it.
+# --version names this build and every stub built with it (the cross-built
+# ones too, when the build was given them), installed.
 "$wexlo" --version >"$scratch/version.out"
 [ "$(head -n 1 "$scratch/version.out")" = "wexlo $version" ] ||
   fail "--version says: $(cat "$scratch/version.out")"
-grep -qx "  linux-x86_64 *$stubs/wexlo-stub-linux-x86_64" "$scratch/version.out" ||
-  fail "--version lists no installed linux-x86_64 stub: $(cat "$scratch/version.out")"
+for stub in "$build"/bin/wexlo-stub-*; do
+  name=$(basename "$stub") target=${name#wexlo-stub-}
+  grep -qx "  ${target%.exe} *$stubs/$name" "$scratch/version.out" ||
+    fail "--version lists no installed ${target%.exe} stub: $(cat "$scratch/version.out")"
+done
 
 # On a terminal the packer ends with one line naming what it made.
 script -qec "'$wexlo' pack '$release' -o '$scratch/demo_app'" /dev/null \

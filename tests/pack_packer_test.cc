@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "format/archive_reader.h"
 #include "format/footer.h"
 #include "format/payload_decoder.h"
 #include "metadata/build_metadata.h"
@@ -15,6 +17,7 @@
 #include "pack/packer.h"
 #include "pack/release_archive.h"
 #include "pack/xz_encoder.h"
+#include "support/pe_images.h"
 
 namespace wexlo {
 namespace {
@@ -22,18 +25,29 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
+std::string stubMarker(std::string_view target) {
+  return std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
+         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0');
+}
+
+// A Windows stub is a PE image, which the packer writes resources into.
 std::string stubBytes(std::string_view target) {
-  return "\x7f"
-         "ELF fake stub\0" +
-         std::string("WEXLO-STUB-MARKER\x1f") + std::string(target) +
-         "\x1fGNU 12.2.0\x1f-O2 -static  -s\x1f" + std::string(1, '\0') + std::string(64, '\x90');
+  if (target != "windows-x86_64") {
+    return "\x7f"
+           "ELF fake stub\0" +
+           stubMarker(target) + std::string(64, '\x90');
+  }
+  const auto image = testing::peImage({".text"});
+  std::string stub(image.begin(), image.end());
+  return stub.replace(0x200, stubMarker(target).size(), stubMarker(target));
 }
 
 // The 64-byte header of a little-endian 64-bit ELF program for `machine`.
 std::string elfHeader(std::uint16_t machine) {
   std::string header(64, '\0');
   header[0] = '\x7f';
-  header.replace(1, 5, "ELF\x02\x01");  // 64-bit, little-endian
+  header.replace(1, 6, "ELF\x02\x01\x01");  // 64-bit, little-endian, version 1
+  header[20] = '\x01';                      // e_version
   header[18] = static_cast<char>(machine & 0xFF);
   header[19] = static_cast<char>(machine >> 8);
   return header;
@@ -54,7 +68,8 @@ class PackerTest : public ::testing::Test {
     write(stubs_ / "wexlo-stub-linux-aarch64", stubBytes("linux-aarch64"));
     write(release_ / "releases/start_erl.data", "13.1.5 0.1.0\n");
     write(release_ / "releases/0.1.0/demo_app.rel",
-          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.");
+          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[{elixir,\"1.14.0\"}]}.");
+    write(release_ / "releases/COOKIE", "secret");
     write(release_ / "erts-13.1.5/bin/erl", "#!/bin/sh\n");
     write(release_ / "bin/demo_app", "#!/bin/sh\n");
     // Enough varied bytes for several 64 KiB blocks.
@@ -103,7 +118,7 @@ TEST_F(PackerTest, WritesAStubWithTheReleaseAppended) {
   auto packed = packRelease(options(launcher));
   ASSERT_TRUE(packed) << packed.error().message;
   EXPECT_EQ(packed->appName, "demo_app");
-  EXPECT_EQ(packed->fileCount, 6u);  // five of the release's and lib/.wexlo
+  EXPECT_EQ(packed->fileCount, 7u);  // six of the release's and lib/.wexlo
   EXPECT_EQ(packed->launcherBytes, fs::file_size(launcher));
 
   const std::string image = read(launcher);
@@ -200,12 +215,57 @@ TEST_F(PackerTest, TheServiceModeIsRecordedBeforeTheUsersOverridesAndShown) {
             std::string::npos);
 }
 
+// rebar3's releases: no elixir application, the cookie in vm.args or nowhere.
+TEST_F(PackerTest, AReleaseWithoutElixirOrCookieBootsAsAServiceAndGetsACookie) {
+  fs::remove(release_ / "releases/COOKIE");
+  write(release_ / "releases/0.1.0/demo_app.rel",
+        R"({release,{"demo_app","0.1.0"},{erts,"13.1.5"},[{kernel,"8.5"},{demo_app,"0.1.0"}]}.)");
+  std::vector<std::string> notes;
+  auto cookieOf = [&](const std::string& name) {
+    auto packed = packRelease(options(out_ / name));
+    notes = packed ? packed->notes : std::vector<std::string>{};
+    const Bytes image = bytes(read(out_ / name));
+    auto build = locateEmbeddedBuild(image);
+    EXPECT_EQ(startModeIn(decodeBuildMetadata(build->metadataText)->options), StartMode::Service);
+    auto archive = decodePayload(build->payload, build->decompressedLength);
+    auto reader = ArchiveReader::open(archive->bytes());
+    for (auto entry = reader->next(); entry && *entry; entry = reader->next()) {
+      const auto& e = **entry;
+      if (e.path == "releases/COOKIE") return std::string(e.content.begin(), e.content.end());
+    }
+    return std::string("none");
+  };
+  const std::string derived = cookieOf("derived");
+  EXPECT_TRUE(notes.front().starts_with("start mode: service, as the release has no elixir"));
+  EXPECT_EQ(notes.back(),
+            "added releases/COOKIE, derived from the release "
+            "(releases/0.1.0/vm.args sets no -setcookie)");
+  EXPECT_TRUE(std::ranges::all_of(derived, [](char c) { return c >= 'A' && c <= 'Z'; })) << derived;
+  EXPECT_EQ(derived.size(), 20u);
+  EXPECT_EQ(cookieOf("again"), derived);
+  EXPECT_EQ(read(out_ / "derived"), read(out_ / "again"));
+  write(release_ / "lib/demo_app-0.1.0/ebin/demo_app.app", "{application,demo_app,[]}.");
+  EXPECT_NE(cookieOf("other"), derived);
+  EXPECT_FALSE(fs::exists(release_ / "releases/COOKIE"));
+
+  write(release_ / "releases/0.1.0/vm.args", "-sname demo\n-setcookie from_args\n");
+  EXPECT_EQ(cookieOf("args"), "from_args");
+  EXPECT_TRUE(
+      notes.at(1).starts_with("added releases/COOKIE: the -setcookie of releases/0.1.0/vm.args"));
+  EXPECT_TRUE(notes.at(2).starts_with("releases/0.1.0/vm.args names the node (-sname demo)"));
+  write(release_ / "releases/COOKIE", "own");
+  EXPECT_EQ(cookieOf("own"), "own");
+  EXPECT_EQ(notes.at(1),
+            "left -setcookie out of the packed releases/0.1.0/vm.args: the launcher "
+            "passes the cookie of releases/COOKIE");
+}
+
 TEST_F(PackerTest, ChoosesAndChecksTheStub) {
   write(release_ / "erts-13.1.5/bin/erl.exe", "MZ");
   auto windows = options(out_ / "demo.exe");
   windows.stub.target = "windows-x86_64";
   ASSERT_TRUE(packRelease(windows));
-  EXPECT_TRUE(read(out_ / "demo.exe").starts_with(stubBytes("windows-x86_64")));
+  EXPECT_TRUE(read(out_ / "demo.exe").contains(stubMarker("windows-x86_64")));
 
   struct Case {
     const char* name;
@@ -259,7 +319,7 @@ TEST_F(PackerTest, FindsStubsBesideThePackerFirstThenInItsInstallDirectory) {
     auto installed = options(out_ / target);
     installed.stub = {target, std::nullopt, directories};
     ASSERT_TRUE(packRelease(installed));
-    EXPECT_TRUE(read(out_ / target).starts_with(stubBytes(target)));
+    EXPECT_TRUE(read(out_ / target).contains(stubMarker(target)));
   }
   auto notInstalled = options(out_ / "none");
   notInstalled.stub = {"windows-x86_64", std::nullopt, {bin}};
@@ -397,7 +457,7 @@ TEST_F(PackerTest, InspectDescribesAndVerifies) {
   EXPECT_NE(listing.find("metadata: {\"options\":"), std::string::npos);
   EXPECT_NE(listing.find("\n100644 0 lib/.wexlo\n100644 300000 lib/demo_app-0.1.0/ebin/"),
             std::string::npos);
-  EXPECT_NE(listing.find("verified: 6 entries"), std::string::npos);
+  EXPECT_NE(listing.find("verified: 7 entries"), std::string::npos);
 
   // Damage inside the payload: only decoding notices.
   std::string image = read(launcher);

@@ -21,7 +21,7 @@ class ReleaseTest : public ::testing::Test {
     release_ = root_ / "rel";
     write("releases/start_erl.data", "13.1.5 0.1.0\n");
     write("releases/0.1.0/demo_app.rel",
-          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.\n");
+          "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[{elixir,\"1.14.0\"}]}.\n");
     write("releases/0.1.0/vm.args", "-sname demo\n");
     write("releases/COOKIE", "secret");
     write("erts-13.1.5/bin/erl", "#!/bin/sh\n", 0775);
@@ -111,7 +111,7 @@ TEST_F(ReleaseTest, OverridesReplaceTheReleaseValues) {
 
 TEST_F(ReleaseTest, NameComesFromTheRelFileNamingItself) {
   write("releases/0.1.0/start_clean.rel",
-        "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[]}.");
+        "{release,{\"demo_app\",\"0.1.0\"},{erts,\"13.1.5\"},[{elixir,\"1.14.0\"}]}.");
   auto release = readRelease(release_, {});
   ASSERT_TRUE(release) << release.error().message;
   EXPECT_EQ(release->appName, "demo_app");
@@ -162,6 +162,25 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
        [](ReleaseTest& t) { fs::remove_all(t.release_ / "erts-13.1.5"); },
        "release has no runtime: no directory erts-13.1.5 in '{rel}'; set `include_erts: true` "
        "in the release's config in mix.exs"},
+      {"rebar3's development mode: no runtime",
+       [](ReleaseTest& t) {
+         fs::remove_all(t.release_ / "erts-13.1.5");
+         t.write("releases/RELEASES", "[].");
+       },
+       "no directory erts-13.1.5 in '{rel}'; build it with `rebar3 as prod release`"},
+      {"rebar3's development mode: linked files",
+       [](ReleaseTest& t) {
+         t.write("releases/0.1.0/demo_app.rel",
+                 "{release,{\"demo_app\",\"0.1.0\"},{erts,\"1\"},[]}.");
+         fs::create_symlink("/etc/passwd", t.release_ / "lib/a-1.0/ebin/linked");
+       },
+       "symbolic link: '{rel}/lib/a-1.0/ebin/linked'; rebar3's development mode links"},
+      {"vm.args only as a template",
+       [](ReleaseTest& t) {
+         fs::rename(t.release_ / "releases/0.1.0/vm.args",
+                    t.release_ / "releases/0.1.0/vm.args.src");
+       },
+       "holds vm.args.src but no vm.args: the release's start script renders it"},
       {"a Mix project",
        [](ReleaseTest& t) {
          fs::remove_all(t.release_ / "releases");
@@ -169,6 +188,13 @@ TEST_F(ReleaseTest, RefusesBadReleases) {
        },
        "'{rel}' is a Mix project, not a release: run `MIX_ENV=prod mix release` there and pass "
        "'{rel}/_build/prod/rel/my_app'"},
+      {"a rebar3 project",
+       [](ReleaseTest& t) {
+         fs::remove_all(t.release_ / "releases");
+         t.write("rebar.config", "{relx, [{release, {erlcli, \"0.1.0\"},\n [erlcli, sasl]}]}.");
+       },
+       "'{rel}' is a rebar3 project, not a release: run `rebar3 as prod release` there and pass "
+       "'{rel}/_build/prod/rel/erlcli'"},
       {"the directory holding the releases",
        [](ReleaseTest& t) {
          fs::rename(t.release_, t.root_ / "demo_app");

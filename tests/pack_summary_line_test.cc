@@ -17,12 +17,16 @@ TEST(SummaryLine, NamesTheLauncherItsSizeAndFileCount) {
   };
   for (const auto& [bytes, text] : sizes) EXPECT_EQ(formatByteSize(bytes), text) << bytes;
 
-  const PackSummary summary{"demo_app", 607, 4856423};
+  PackSummary summary{"demo_app", 607, 4856423, {}};
   EXPECT_EQ(summaryLine(summary, "demo_app"), "packed demo_app (4.9 MB, 607 files) -> ./demo_app");
   EXPECT_EQ(summaryLine(summary, "out/demo_app"),
             "packed demo_app (4.9 MB, 607 files) -> out/demo_app");
   EXPECT_EQ(summaryLine(summary, "/tmp/demo_app"),
             "packed demo_app (4.9 MB, 607 files) -> /tmp/demo_app");
+  summary.notes = {"start mode: service", "added releases/COOKIE"};
+  EXPECT_EQ(summaryLine(summary, "d"),
+            "packed demo_app (4.9 MB, 607 files) -> ./d\n  start mode: service\n"
+            "  added releases/COOKIE");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/wtf8.h"
 
 namespace wexlo {
@@ -55,6 +57,20 @@ TEST(Wtf8, RejectsBytesThatAreNotWtf8) {
     ASSERT_FALSE(result.has_value()) << ::testing::PrintToString(bytes);
     EXPECT_EQ(result.error(), Failure::InvalidWtf8);
   }
+}
+
+TEST(Wtf8, PiecesCutAnywhereConvertWholeAndBadBytesBecomeReplacements) {
+  std::string pending;
+  EXPECT_EQ(wtf8PieceToWtf16(pending, "Jos\xC3"), u"Jos");
+  EXPECT_EQ(wtf8PieceToWtf16(pending, "\xA9 \xF0\x9F"), u"\u00e9 ");
+  EXPECT_EQ(pending, "\xF0\x9F");
+  EXPECT_EQ(wtf8PieceToWtf16(pending, "\x98\x80\xED\xA0\x80"), u"\U0001F600\xD800");
+  // Each byte of a bad sequence, an overlong one included, stands for itself.
+  EXPECT_EQ(wtf8PieceToWtf16(pending,
+                             "\x80\xE0\x80\xAF\xC3"
+                             "a"),
+            u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDa");
+  EXPECT_EQ(pending, "");
 }
 
 }  // namespace

@@ -12,11 +12,14 @@ defmodule Wexlo do
         ]
       end
 
-  Then `MIX_ENV=prod mix release` leaves `_build/prod/wexlo/my_app`, a
-  Linux x86_64 program your users just run. When the release carries a
-  Windows runtime (`erts-*/bin/erl.exe`, for example one assembled with
-  `include_erts: "path/to/windows/erts-<version>"`), the result is
-  `my_app.exe` for Windows x86_64 instead.
+  Then `MIX_ENV=prod mix release` leaves `_build/prod/wexlo/my_app`, an
+  executable for the operating system and CPU of the runtime the release was
+  assembled with: Linux x86_64 or aarch64 (told by the CPU of its
+  `erts-*/bin/erlexec`), or Windows x86_64 (`my_app.exe`, when the runtime
+  has `erts-*/bin/erl.exe`). To build for another target, point the
+  release's `include_erts:` at that target's runtime; a project that ships
+  several targets defines one release per target and runs
+  `mix release NAME` for each.
 
   A command-line application does its work in its start callback and ends
   it with `System.halt/1`. A release that keeps running (a server) is packed
@@ -31,6 +34,10 @@ defmodule Wexlo do
       build path, e.g. `_build/prod/wexlo`)
     * `:packer` - path of the `wexlo` program (default: the `WEXLO_PACKER`
       environment variable, else `wexlo` on `PATH`)
+    * `:target` - `"linux-x86_64"`, `"linux-aarch64"` or `"windows-x86_64"`
+      (default: the target of the release's runtime, as above)
+    * `:stub` - path of the launcher stub to use (default: the one installed
+      with the packer for the target)
     * `:block_size` - compression block size in bytes (default: the
       packer's, 8 MiB)
     * `:threads` - compression threads, `0` for one per core (default);
@@ -41,6 +48,14 @@ defmodule Wexlo do
       (default: `false`)
     * `:compression` - `:xz` (default; the smallest executable) or `:zstd`
       (a first run several times as fast, for a few per cent more bytes)
+    * `:level` - zstd's level, -131072 to 22 (default 19); with
+      `compression: :zstd` only
+    * `:icon` - Windows only: the executable's icon, the path of an `.ico`
+      file
+    * `:version_info` - Windows only: version strings Explorer shows, such
+      as `[CompanyName: "Example Ltd", LegalCopyright: "© 2026 Example Ltd"]`;
+      they add to (or replace) the product name, description and versions
+      the executable carries anyway
 
   On a terminal the packer shows its progress and a summary line; `mix
   release --quiet` silences both.
@@ -56,19 +71,30 @@ defmodule Wexlo do
   """
 
   @doc """
-  Packs `release` (already assembled, so it must come after `:assemble` in
-  `:steps`) and returns it unchanged. Checks the `wexlo:` options and finds
-  the packer first; stops the release with a message naming what is wrong,
-  or with the packer's message when packing fails.
+  Packs `release` (already assembled: it must come after `:assemble` in
+  `:steps`, and refuses to run before it) and returns it unchanged. Checks
+  the `wexlo:` options and finds the packer first; stops the release with a
+  message naming what is wrong, or with the packer's message when packing
+  fails.
   """
   @spec pack(Mix.Release.t()) :: Mix.Release.t()
   def pack(%Mix.Release{} = release) do
+    # Mix hands each step the steps still to come: with :assemble among them
+    # the release directory holds the previous build, or nothing.
+    if :assemble in (release.steps || []) do
+      Mix.raise(
+        "wexlo: the release is not assembled yet; " <>
+          "put &Wexlo.pack/1 after :assemble in the release's steps: " <>
+          "steps: [:assemble, &Wexlo.pack/1]"
+      )
+    end
+
     options = Wexlo.Options.from_release(release)
     packer = Wexlo.Packer.find!(options.packer)
-    windows? = windows_runtime?(release.path)
+    target = options.target || Wexlo.Target.detect(release.path)
 
     output_dir = Path.expand(options.output_dir || Path.join(Mix.Project.build_path(), "wexlo"))
-    output = Path.join(output_dir, executable_name(release.name, windows?))
+    output = Path.join(output_dir, executable_name(release.name, Wexlo.Target.windows?(target)))
     File.mkdir_p!(output_dir)
 
     quiet? = release.options[:quiet] == true
@@ -76,12 +102,9 @@ defmodule Wexlo do
     # On the user's terminal the packer draws its own progress (about ten
     # seconds for a typical release) and summary line.
     if not quiet? and Mix.shell() == Mix.Shell.IO and Wexlo.Packer.terminal?() do
-      Wexlo.Packer.run_on_terminal!(
-        packer,
-        pack_args(release.path, output, windows?, options, [])
-      )
+      Wexlo.Packer.run_on_terminal!(packer, pack_args(release.path, output, target, options, []))
     else
-      args = pack_args(release.path, output, windows?, options, ["--quiet"])
+      args = pack_args(release.path, output, target, options, ["--quiet"])
       warnings = Wexlo.Packer.run!(packer, args)
       if warnings != "", do: Mix.shell().info(String.trim_trailing(warnings))
 
@@ -93,14 +116,26 @@ defmodule Wexlo do
     release
   end
 
-  defp pack_args(release_path, output, windows?, options, quiet) do
+  defp pack_args(release_path, output, target, options, quiet) do
     ["pack", release_path, "--output", output] ++
       quiet ++
-      if(windows?, do: ["--target", "windows-x86_64"], else: []) ++
+      if(target, do: ["--target", target], else: []) ++
+      if(options.stub, do: ["--stub", Path.expand(options.stub)], else: []) ++
       integer_option("--block-size", options.block_size) ++
       integer_option("--threads", options.threads) ++
       if(options.service, do: ["--service"], else: []) ++
-      if(options.compression, do: ["--compression", Atom.to_string(options.compression)], else: [])
+      if(options.compression, do: ["--compression", Atom.to_string(options.compression)], else: []) ++
+      integer_option("--level", options.level) ++
+      if(options.icon, do: ["--icon", options.icon], else: []) ++
+      version_info_args(options.version_info)
+  end
+
+  # A map has no order of its own; the packer writes the strings as given.
+  defp version_info_args(nil), do: []
+  defp version_info_args(info) when is_map(info), do: version_info_args(Enum.sort(info))
+
+  defp version_info_args(info) do
+    Enum.flat_map(info, fn {key, value} -> ["--version-info", "#{key}=#{value}"] end)
   end
 
   defp integer_option(_flag, nil), do: []
@@ -108,19 +143,4 @@ defmodule Wexlo do
 
   defp executable_name(name, true = _windows?), do: "#{name}.exe"
   defp executable_name(name, false), do: "#{name}"
-
-  # A release carries the runtime it was assembled with: a Windows one has
-  # erl.exe where a Linux one has the erl script.
-  defp windows_runtime?(release_path) do
-    case File.ls(release_path) do
-      {:ok, entries} ->
-        Enum.any?(entries, fn entry ->
-          String.starts_with?(entry, "erts-") and
-            File.regular?(Path.join([release_path, entry, "bin", "erl.exe"]))
-        end)
-
-      {:error, _} ->
-        false
-    end
-  end
 end

@@ -34,6 +34,10 @@ defmodule WexloTest do
 
   defp packer_args(packer), do: File.read!(packer <> ".args") |> String.split("\n", trim: true)
 
+  defp arg_after(packer, flag) do
+    packer_args(packer) |> Enum.drop_while(&(&1 != flag)) |> Enum.at(1)
+  end
+
   describe "pack/1 with a stand-in packer" do
     test "hands the release, the output and the options to the packer", ctx do
       packer = fake_packer!(ctx.dir)
@@ -45,14 +49,29 @@ defmodule WexloTest do
           output_dir: out,
           block_size: 4096,
           threads: 3,
-          compression: :zstd
+          compression: :zstd,
+          level: -5
         )
 
       assert Wexlo.pack(release) == release
 
       assert packer_args(packer) ==
                ["pack", ctx.release_dir, "--output", Path.join(out, "my_app"), "--quiet"] ++
-                 ["--block-size", "4096", "--threads", "3", "--compression", "zstd"]
+                 ["--block-size", "4096", "--threads", "3", "--compression", "zstd"] ++
+                 ["--level", "-5"]
+
+      Wexlo.pack(
+        release(ctx.release_dir,
+          packer: packer,
+          output_dir: out,
+          icon: "app.ico",
+          version_info: [CompanyName: "Example Ltd", LegalCopyright: "© Example"]
+        )
+      )
+
+      assert Enum.take(packer_args(packer), -6) ==
+               ["--icon", "app.ico", "--version-info", "CompanyName=Example Ltd"] ++
+                 ["--version-info", "LegalCopyright=© Example"]
 
       Wexlo.pack(release(ctx.release_dir, packer: packer, output_dir: out, service: true))
       assert List.last(packer_args(packer)) == "--service"
@@ -61,19 +80,49 @@ defmodule WexloTest do
       refute "--service" in packer_args(packer)
     end
 
-    test "packs a release with a Windows runtime into NAME.exe for Windows", ctx do
-      File.write!(Path.join(ctx.release_dir, "erts-13.1.5/bin/erl.exe"), "")
+    test "the target comes from the release's runtime unless target: names one", ctx do
       packer = fake_packer!(ctx.dir)
       out = Path.join(ctx.dir, "out")
+      bin = Path.join(ctx.release_dir, "erts-13.1.5/bin")
+      packed = fn options -> Wexlo.pack(release(ctx.release_dir, [packer: packer] ++ options)) end
+      target_and_output = fn -> {arg_after(packer, "--target"), arg_after(packer, "--output")} end
+      # ELF identification, e_type and e_machine (x86-64 62, aarch64 183).
+      elf = fn data, machine -> <<0x7F, "ELF", 2, data, 1, 0::72, 2::little-16>> <> machine end
 
-      Wexlo.pack(release(ctx.release_dir, packer: packer, output_dir: out))
+      for {erlexec, target} <- [
+            {elf.(1, <<62::little-16>>), "linux-x86_64"},
+            {elf.(1, <<183::little-16>>), "linux-aarch64"},
+            {elf.(2, <<183::big-16>>), "linux-aarch64"},
+            {elf.(1, <<40::little-16>>), nil},
+            {"#!/bin/sh\n", nil},
+            {"\x7fELF", nil}
+          ] do
+        File.write!(Path.join(bin, "erlexec"), erlexec)
+        packed.(output_dir: out)
+        assert target_and_output.() == {target, Path.join(out, "my_app")}, inspect(erlexec)
+      end
 
-      args = packer_args(packer)
+      packed.(output_dir: out, target: "windows-x86_64", stub: "stubs/s")
+      assert target_and_output.() == {"windows-x86_64", Path.join(out, "my_app.exe")}
+      assert arg_after(packer, "--stub") == Path.expand("stubs/s")
 
-      assert Enum.drop_while(args, &(&1 != "--output")) |> Enum.at(1) ==
-               Path.join(out, "my_app.exe")
+      File.write!(Path.join(bin, "erl.exe"), "")
+      packed.(output_dir: out)
+      assert target_and_output.() == {"windows-x86_64", Path.join(out, "my_app.exe")}
 
-      assert Enum.drop_while(args, &(&1 != "--target")) |> Enum.at(1) == "windows-x86_64"
+      packed.(output_dir: out, target: "linux-aarch64")
+      assert target_and_output.() == {"linux-aarch64", Path.join(out, "my_app")}
+    end
+
+    test "refuses to pack before :assemble has run", ctx do
+      packer = fake_packer!(ctx.dir)
+      release = %{release(ctx.release_dir, packer: packer) | steps: [:assemble]}
+
+      assert_raise Mix.Error, ~r/not assembled yet; put &Wexlo.pack\/1 after :assemble/, fn ->
+        Wexlo.pack(release)
+      end
+
+      refute File.exists?(packer <> ".args")
     end
 
     test "shows what the packer warns about", ctx do
@@ -123,7 +172,7 @@ defmodule WexloTest do
 
       error = assert_raise Mix.Error, fn -> Wexlo.pack(release(ctx.release_dir, [])) end
       assert error.message =~ "#{inspect(missing)} (from WEXLO_PACKER) is not an executable file"
-      assert error.message =~ "cmake --build --preset release"
+      assert error.message =~ "sh scripts/build-packer.sh && cmake --install"
 
       System.delete_env("WEXLO_PACKER")
       System.put_env("PATH", ctx.dir)
@@ -161,8 +210,28 @@ defmodule WexloTest do
         Wexlo.pack(release(ctx.release_dir, compression: :gzip))
       end
 
+      assert_raise Mix.Error, ~r/\[CompanyName: 1\] is not a valid version_info/, fn ->
+        Wexlo.pack(release(ctx.release_dir, version_info: [CompanyName: 1]))
+      end
+
+      assert_raise Mix.Error, ~r/:app is not a valid icon \(the path of an .ico file/, fn ->
+        Wexlo.pack(release(ctx.release_dir, icon: :app))
+      end
+
       assert_raise Mix.Error, ~r/"yes" is not a valid service \(true or false\)/, fn ->
         Wexlo.pack(release(ctx.release_dir, service: "yes"))
+      end
+
+      assert_raise Mix.Error, ~r/"linux-arm64" is not a valid target \("linux-x86_64", /, fn ->
+        Wexlo.pack(release(ctx.release_dir, target: "linux-arm64"))
+      end
+
+      assert_raise Mix.Error, ~r/23 is not a valid level \(an integer from -131072 to 22\)/, fn ->
+        Wexlo.pack(release(ctx.release_dir, compression: :zstd, level: 23))
+      end
+
+      assert_raise Mix.Error, ~r/level: applies to compression: :zstd only/, fn ->
+        Wexlo.pack(release(ctx.release_dir, level: 3))
       end
     end
 

@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include "app/runtime_ending.h"
 #include "console/message.h"
 #include "embed/own_build.h"
 #include "install/cleanup.h"
@@ -94,7 +95,11 @@ class Run {
     if (installed->inUse) (void)installed->inUse->keepAcrossHandOver();
     auto status = launchRuntime(p_.fs, p_.console, p_.process, *arguments, *self, *metadata,
                                 *install, currentRunStamp);
-    return status ? *status : failed(status.error());
+    if (!status) return failed(status.error());
+    if (auto ending = runtimeEndingMessage(static_cast<std::uint32_t>(*status))) {
+      log_.logError({*ending});
+    }
+    return *status;
   }
 
  private:

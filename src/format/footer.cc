@@ -6,6 +6,8 @@
 #include <cstring>
 #include <optional>
 
+#include "image/pe_image.h"
+
 namespace wexlo {
 
 namespace {
@@ -25,12 +27,6 @@ T get(const std::uint8_t* at) {
   T value = 0;
   for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(at[i]) << (8 * i);
   return value;
-}
-
-template <typename T>
-std::optional<T> getAt(std::span<const std::uint8_t> image, std::size_t offset) {
-  if (offset > image.size() || image.size() - offset < sizeof(T)) return std::nullopt;
-  return get<T>(image.data() + offset);
 }
 
 // The pieces must sit back to back and end exactly where the footer starts.
@@ -105,34 +101,7 @@ Result<EmbeddedBuild> locateEmbeddedBuild(std::span<const std::uint8_t> image) {
 }
 
 std::size_t endOfAppendedData(std::span<const std::uint8_t> image) {
-  constexpr std::uint16_t kPe32 = 0x10b;
-  constexpr std::uint16_t kPe32Plus = 0x20b;
-  constexpr std::uint32_t kSecurityDirectory = 4;
-
-  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return image.size();
-  const std::size_t peOffset = get<std::uint32_t>(image.data() + 0x3c);
-  auto signature = getAt<std::uint32_t>(image, peOffset);
-  if (!signature || *signature != 0x00004550) return image.size();  // "PE\0\0"
-  const std::size_t coffHeader = peOffset + 4;
-  auto optionalSize = getAt<std::uint16_t>(image, coffHeader + 16);
-  const std::size_t optionalHeader = coffHeader + 20;
-  auto magic = getAt<std::uint16_t>(image, optionalHeader);
-  if (!optionalSize || !magic || (*magic != kPe32 && *magic != kPe32Plus)) return image.size();
-
-  const std::size_t countOffset = *magic == kPe32 ? 92 : 108;
-  const std::size_t entryOffset = countOffset + 4 + 8 * kSecurityDirectory;
-  auto directoryCount = getAt<std::uint32_t>(image, optionalHeader + countOffset);
-  if (!directoryCount || *directoryCount <= kSecurityDirectory || entryOffset + 8 > *optionalSize) {
-    return image.size();
-  }
-  // For this one directory the "address" is a file offset, not an RVA.
-  auto tableOffset = getAt<std::uint32_t>(image, optionalHeader + entryOffset);
-  auto tableSize = getAt<std::uint32_t>(image, optionalHeader + entryOffset + 4);
-  if (!tableOffset || !tableSize || *tableOffset == 0 || *tableSize == 0 ||
-      *tableOffset > image.size() || *tableSize > image.size() - *tableOffset) {
-    return image.size();
-  }
-  return *tableOffset;
+  return image::certificateTableOffset(image).value_or(image.size());
 }
 
 }  // namespace wexlo

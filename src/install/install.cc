@@ -146,6 +146,11 @@ Result<Installed> installIfNeeded(FileSystem& fs, ErrorLog& log, const InstallRe
   if (auto made = fs.makePath(installDirectory); !made) return fail(made.error());
   if (test() == MarkerState::Unreadable) return quietEnd();
   auto inUse = holdRunLock(fs, installDirectory);
+  if (!inUse && inUse.error() == Failure::IsDir) {
+    log.logError({"the install's run lock ", joinPath({installDirectory, kRunLockName}),
+                  " is a directory with files in it; remove it, then start again"});
+    return Installed{InstallOutcome::Refused, nullptr};
+  }
   if (!inUse) return fail(inUse.error());
   // Looked at again under the lock: an uninstall may have finished meanwhile.
   MarkerState state = test();

@@ -15,7 +15,8 @@ namespace wexlo {
 enum class InstallOutcome {
   Ready,          // the release is installed; the run goes on
   EndRunQuietly,  // the install test failed unexpectedly: end with status 0
-  Refused,        // another build of this version runs from the install: the
+  Refused,        // another build of this version runs from the install, or
+                  // a directory with files stands at the run lock's name: the
                   // error line is printed, end with status 1
 };
 

@@ -1,5 +1,6 @@
 #include "pack/inspect.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "format/payload_decoder.h"
 #include "format/stub_marker.h"
 #include "format/zstd_frames.h"
+#include "image/pe_resources.h"
 #include "metadata/build_metadata.h"
 #include "metadata/start_mode.h"
 #include "pack/files.h"
@@ -132,6 +134,25 @@ PackResult<std::size_t> walkArchive(ArchiveStream& archive, const InspectOptions
   return count;
 }
 
+// A Windows launcher's version record and which other resources it has.
+void describeResources(std::span<const std::uint8_t> stub, std::ostream& out) {
+  const auto types = image::resourceTypes(stub);
+  if (types.empty()) return;
+  const auto has = [&](std::uint32_t type) {
+    return std::find(types.begin(), types.end(), type) != types.end();
+  };
+  out << "resources:" << (has(image::kResourceVersion) ? " version" : "")
+      << (has(image::kResourceManifest) ? " manifest" : "")
+      << (has(image::kResourceGroupIcon) ? " icon" : "") << '\n';
+  const auto record = image::readVersionRecord(stub);
+  if (!record) return;
+  const auto& v = record->fileVersion;
+  out << "file version: " << v[0] << '.' << v[1] << '.' << v[2] << '.' << v[3] << '\n';
+  for (const auto& [key, value] : record->strings) {
+    out << "version string: " << key << " = " << value << '\n';
+  }
+}
+
 }  // namespace
 
 PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& out) {
@@ -170,6 +191,8 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   } else {
     out << "blocks: unknown (" << failureName(stream.error()) << ")\n";
   }
+
+  describeResources(stubBytes, out);
 
   if (options.verify) {
     if (!marker) return packError("the stub part carries no stub marker");

@@ -5,15 +5,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "format/footer.h"
+#include "image/pe_image.h"
+#include "image/pe_writer.h"
+#include "platform/process_start.h"
 #include "platform/retry_posix.h"
 
 namespace wexlo {
@@ -44,39 +47,56 @@ void removeTemporaryAndEnd(int signal) {
   ::raise(signal);
 }
 
-// Every signal whose default is to end the process and that others send.
-constexpr std::array kEndingSignals = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGALRM, SIGTERM,
-                                       SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+// Every signal that can be caught and whose default ends the process,
+// whether another process sends it or the packer's own fault raises it.
+std::vector<int> endingSignals() {
+  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,
+                              SIGFPE,  SIGSEGV, SIGPIPE, SIGALRM, SIGTERM,   SIGUSR1, SIGUSR2,
+                              SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGVTALRM, SIGPROF};
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+#endif
+  return signals;
+}
 
 // While alive, a packer ended by a signal removes its named temporary
 // output first, rather than leaving it beside the real one. Signals the
 // packer was started with ignored stay ignored.
 class TemporaryOutputGuard {
  public:
-  explicit TemporaryOutputGuard(const std::string& path) {
+  explicit TemporaryOutputGuard(const std::string& path) : signals_(endingSignals()) {
     path.copy(gTemporary, sizeof gTemporary - 1);
     gTemporary[std::min(path.size(), sizeof gTemporary - 1)] = '\0';
     struct sigaction action {};
     action.sa_handler = removeTemporaryAndEnd;
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
-      installed_[i] = ::sigaction(kEndingSignals[i], nullptr, &previous_[i]) == 0 &&
+    previous_.resize(signals_.size());
+    installed_.resize(signals_.size());
+    for (std::size_t i = 0; i < signals_.size(); ++i) {
+      installed_[i] = ::sigaction(signals_[i], nullptr, &previous_[i]) == 0 &&
                       previous_[i].sa_handler != SIG_IGN &&
-                      ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
+                      ::sigaction(signals_[i], &action, nullptr) == 0;
     }
   }
   ~TemporaryOutputGuard() {
-    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
-      if (installed_[i]) ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
+    for (std::size_t i = 0; i < signals_.size(); ++i) {
+      if (installed_[i]) ::sigaction(signals_[i], &previous_[i], nullptr);
     }
   }
   TemporaryOutputGuard(const TemporaryOutputGuard&) = delete;
   TemporaryOutputGuard& operator=(const TemporaryOutputGuard&) = delete;
 
  private:
-  std::array<struct sigaction, kEndingSignals.size()> previous_{};
-  std::array<bool, kEndingSignals.size()> installed_{};
+  std::vector<int> signals_;
+  std::vector<struct sigaction> previous_;
+  std::vector<bool> installed_;
 };
 
 // Holds every signal off while alive.
@@ -169,13 +189,41 @@ PackResult<void> writeLauncher(const std::filesystem::path& output, const Launch
   const auto footerBytes = encodeFooter(footer);
 
   const std::string target = output.string();
+  // A file size limit then fails the write with "File too large" rather
+  // than ending the packer without a word; the signal stays ignored while
+  // the temporary output exists.
+  const FileSizeLimitAsFailure sizeLimit;
   PendingOutput pending;
   openPendingOutput(output, pending);
   if (pending.fd < 0) return packError("cannot write '" + target + "': " + std::strerror(errno));
 
+  // A Windows stub's header checksum covers the whole launcher, so the
+  // stub is written around that field, filled in from the other pieces.
+  std::size_t checksumAt = parts.stub.size();
+  const auto pe = image::readPeImage(parts.stub);
+  if (pe && pe->checksumOffset + 4 <= parts.stub.size()) checksumAt = pe->checksumOffset;
+  const auto rest = std::min(parts.stub.size(), checksumAt + 4);
+  const std::array<std::span<const std::uint8_t>, 6> pieces = {
+      parts.stub.first(checksumAt),
+      parts.stub.subspan(rest),
+      parts.payload,
+      asBytes(parts.metadataText),
+      asBytes(parts.appName),
+      std::span<const std::uint8_t>(footerBytes)};
+  std::array<std::uint8_t, 4> checksumBytes{};
+  if (pe) {
+    image::PeChecksum checksum(checksumAt);
+    checksum.add(pieces[0]);
+    checksum.add(checksumBytes);
+    for (std::size_t i = 1; i < pieces.size(); ++i) checksum.add(pieces[i]);
+    const std::uint32_t sum = checksum.finish();
+    for (std::size_t i = 0; i < 4; ++i)
+      checksumBytes[i] = static_cast<std::uint8_t>(sum >> (8 * i));
+  }
+  const auto written = std::span<const std::uint8_t>(checksumBytes).first(rest - checksumAt);
+
   std::string problem;
-  for (auto piece : {parts.stub, parts.payload, asBytes(parts.metadataText), asBytes(parts.appName),
-                     std::span<const std::uint8_t>(footerBytes)}) {
+  for (auto piece : {pieces[0], written, pieces[1], pieces[2], pieces[3], pieces[4], pieces[5]}) {
     if (problem.empty() && !writeAll(pending.fd, piece)) problem = std::strerror(errno);
   }
   if (problem.empty() && ::fchmod(pending.fd, 0755) != 0) problem = std::strerror(errno);

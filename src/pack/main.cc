@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
   std::string compression = "xz";
   std::optional<int> level;
   bool quiet = false, service = false;
+  std::optional<std::string> icon;
+  std::vector<std::string> versionInfo;
   pack->add_option("RELEASE_DIR", releaseDirectory, "The assembled release directory");
   // Checked below rather than by CLI11, so a missing -o gets the packer's own line and status.
   pack->add_option("-o,--output", output, "The launcher to write (required)");
@@ -88,7 +90,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(wexlo::minZstdLevel(), wexlo::maxZstdLevel()));
   pack->add_flag("--quiet", quiet, "No progress output");
   pack->add_flag("--service", service,
-                 "Boot without Elixir's command-line handler, for a release that keeps running");
+                 "Boot without Elixir's command-line handler, for a release that keeps running "
+                 "(implied for a release without Elixir)");
+  pack->add_option("--icon", icon, "windows-x86_64: the launcher's icon, an .ico file");
+  pack->add_option("--version-info", versionInfo,
+                   "windows-x86_64: a version string KEY=VALUE (repeatable), e.g. CompanyName=...")
+      ->allow_extra_args(false);
   pack->add_option("--metadata", metadataFile, "Raw mode: the metadata text to embed");
   pack->add_option("--payload", payloadFile, "Raw mode: the xz payload to embed");
   pack->add_option("--decompressed-length", decompressedLength, "Raw mode: the archive's length")
@@ -121,11 +128,11 @@ int main(int argc, char** argv) {
   const bool raw = !metadataFile.empty() || !payloadFile.empty() || decompressedLength;
   if (raw) {
     if (!releaseDirectory.empty() || appVersion || ertsVersion || blockSize || threads ||
-        pack->count("--compression") || level) {
+        pack->count("--compression") || level || icon || !versionInfo.empty()) {
       return reportError(
           {"raw mode (--metadata, --payload, --decompressed-length) takes no "
-           "RELEASE_DIR, --app-version, --erts-version, --block-size, --threads, --compression "
-           "or --level"});
+           "RELEASE_DIR, --app-version, --erts-version, --block-size, --threads, --compression, "
+           "--level, --icon or --version-info"});
     }
     if (metadataFile.empty() || payloadFile.empty() || !decompressedLength) {
       return reportError({"raw mode needs all of --metadata, --payload and --decompressed-length"});
@@ -140,6 +147,14 @@ int main(int argc, char** argv) {
   const bool zstd = compression == "zstd";
   if (level && !zstd) return reportError({"--level applies to --compression zstd only"});
 
+  wexlo::WindowsResourceOptions windowsResources{.icon = {}, .versionInfo = {}};
+  if (icon) windowsResources.icon = *icon;
+  for (const auto& text : versionInfo) {
+    auto entry = wexlo::parseVersionInfo(text);
+    if (!entry) return reportError(entry.error());
+    windowsResources.versionInfo.push_back(std::move(*entry));
+  }
+
   wexlo::ProgressLine progressLine(stderr);
   const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
   wexlo::PackOptions options{
@@ -152,6 +167,7 @@ int main(int argc, char** argv) {
       .service = service,
       .compression = zstd ? wexlo::Compression::Zstd : wexlo::Compression::Xz,
       .zstdLevel = level.value_or(wexlo::kDefaultZstdLevel),
+      .windowsResources = std::move(windowsResources),
       .progress = {},
       .warning =
           [&](std::string_view message) {

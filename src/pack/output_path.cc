@@ -35,6 +35,15 @@ PackResult<void> checkOutputPath(const fs::path& output, const fs::path& stub,
                        "; write the launcher elsewhere");
     }
   }
+  // The launcher is renamed into place: a device or FIFO there (or a link to
+  // one) would be replaced, not written to. A directory refuses the rename.
+  std::error_code error;
+  const auto existing = fs::status(output, error);
+  if (!error && fs::exists(existing) && !fs::is_regular_file(existing) &&
+      !fs::is_directory(existing)) {
+    return packError("output " + quoted(output) +
+                     " exists and is not a regular file; write the launcher elsewhere");
+  }
   if (sameFile(output, stub)) {
     return packError("output " + quoted(output) + " is the stub; write the launcher elsewhere");
   }

@@ -8,6 +8,7 @@
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
 #include "pack/output_path.h"
+#include "pack/release_additions.h"
 #include "pack/release_archive.h"
 #include "pack/runtime_cpu.h"
 #include "pack/xz_encoder.h"
@@ -27,12 +28,12 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
 // service mode comes before the names and versions the user may override,
 // which could hold its word. The payload's digest ends it: a release rebuilt under the same version
 // then gets a different record, which tells launchers to unpack it afresh.
-std::string renderPackOptions(const PackOptions& options, std::string_view target,
+std::string renderPackOptions(const PackOptions& options, bool service, std::string_view target,
                               std::span<const std::uint8_t> payload) {
   const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
   std::string text =
       "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
-  if (options.service) text += " " + std::string(kServiceOption);
+  if (service) text += " " + std::string(kServiceOption);
   // An xz launcher's record stays what it was before zstd existed.
   if (options.compression == Compression::Zstd) {
     text += " --compression zstd --level " + std::to_string(options.zstdLevel);
@@ -75,14 +76,35 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       !checked) {
     return std::unexpected(checked.error());
   }
+  const bool windows = stub->info.target == kWindowsTarget;
+  if (!windows &&
+      (options.windowsResources.icon || !options.windowsResources.versionInfo.empty())) {
+    return packError("--icon and --version-info apply to " + std::string(kWindowsTarget) +
+                     " launchers only, not " + stub->info.target);
+  }
   if (auto runtime = checkRuntimeFor(options.releaseDirectory, *release, stub->info.target);
       !runtime)
     return std::unexpected(runtime.error());
+  auto additions = addToRelease(options.releaseDirectory, *release, options.service);
+  if (!additions) return std::unexpected(additions.error());
+
+  // Written before the long steps, so a bad icon or version fails at once.
+  std::vector<std::uint8_t> stubBytes = std::move(stub->bytes);
+  if (windows) {
+    auto withResources = addWindowsResources(
+        stubBytes, options.windowsResources,
+        {release->appName, release->appVersion, options.output.filename().string()});
+    if (!withResources) return std::unexpected(withResources.error());
+    stubBytes = std::move(*withResources);
+  }
 
   auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("reading", done, total);
   });
   if (!archive) return std::unexpected(archive.error());
+  if (additions->cookie == AddedCookie::Derived) {
+    if (auto filled = fillDerivedCookie(*archive); !filled) return std::unexpected(filled.error());
+  }
 
   auto compressing = [&](std::uint64_t done, std::uint64_t total) {
     if (options.progress) options.progress("compressing", done, total);
@@ -108,7 +130,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .zigVersion = stub->info.toolchain,
       .zigBuildArguments = splitWords(stub->info.flags),
       .appVersion = release->appVersion,
-      .options = renderPackOptions(options, stub->info.target, *payload),
+      .options = renderPackOptions(options, additions->service, stub->info.target, *payload),
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);
@@ -117,7 +139,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
                      std::to_string(metadataText.size()) + " bytes; at most " +
                      std::to_string(kMaxMetadataRecordBytes) + " fit");
   }
-  const LauncherParts parts{.stub = stub->bytes,
+  const LauncherParts parts{.stub = stubBytes,
                             .payload = *payload,
                             .decompressedLength = archive->size(),
                             .metadataText = metadataText,
@@ -129,6 +151,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .fileCount = release->files.size(),
       .launcherBytes = parts.stub.size() + parts.payload.size() + parts.metadataText.size() +
                        parts.appName.size() + kFooterSize,
+      .notes = std::move(additions->notes),
   };
 }
 

@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pack/pack_error.h"
 #include "pack/release.h"
 #include "pack/stub.h"
+#include "pack/windows_resources.h"
 #include "pack/zstd_encoder.h"
 
 namespace wexlo {
@@ -36,6 +38,7 @@ struct PackOptions {
   bool service = false;         // boot without Elixir's command-line handler
   Compression compression = Compression::Xz;
   int zstdLevel = kDefaultZstdLevel;
+  WindowsResourceOptions windowsResources;  // windows-x86_64 launchers only
   PackProgress progress;
   PackWarning warning;
 };
@@ -45,6 +48,7 @@ struct PackSummary {
   std::string appName;
   std::uint64_t fileCount = 0;      // files the launcher carries
   std::uint64_t launcherBytes = 0;  // the written launcher's size
+  std::vector<std::string> notes;   // what the packer added or decided on its own
 };
 
 PackResult<PackSummary> packRelease(const PackOptions& options);

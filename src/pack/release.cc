@@ -65,7 +65,11 @@ std::uint64_t normalisedMode(fs::perms permissions) {
   return (permissions & fs::perms::owner_exec) != fs::perms::none ? 0100755 : 0100644;
 }
 
-PackResult<void> collectFiles(const fs::path& root, const std::string& relative,
+std::unexpected<PackError> linkError(const fs::path& path, ReleaseTool tool) {
+  return packError("release holds a symbolic link: " + quoted(path) + symbolicLinkAdvice(tool));
+}
+
+PackResult<void> collectFiles(const fs::path& root, const std::string& relative, ReleaseTool tool,
                               std::vector<ReleaseFile>& files) {
   const fs::path directory = root / relative;
   std::error_code error;
@@ -74,9 +78,9 @@ PackResult<void> collectFiles(const fs::path& root, const std::string& relative,
     const std::string entryPath = relative + "/" + path.filename().string();
     auto status = it->symlink_status(error);
     if (error) break;
-    if (fs::is_symlink(status)) return packError("release holds a symbolic link: " + quoted(path));
+    if (fs::is_symlink(status)) return linkError(path, tool);
     if (fs::is_directory(status)) {
-      if (auto walked = collectFiles(root, entryPath, files); !walked) return walked;
+      if (auto walked = collectFiles(root, entryPath, tool, files); !walked) return walked;
       continue;
     }
     if (!fs::is_regular_file(status))
@@ -85,7 +89,7 @@ PackResult<void> collectFiles(const fs::path& root, const std::string& relative,
       return packError("release holds a file name a launcher cannot carry: " + quoted(path));
     const std::uint64_t size = it->file_size(error);
     if (error) break;
-    files.push_back({entryPath, path, normalisedMode(status.permissions()), size});
+    files.push_back({entryPath, path, normalisedMode(status.permissions()), size, {}});
   }
   if (error) return packError("cannot read " + quoted(directory) + ": " + error.message());
   return {};
@@ -160,13 +164,15 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
       !checked) {
     return std::unexpected(checked.error());
   }
+  release.kind = readReleaseKind(directory, release.appName, release.appVersion);
+  if (auto plain = checkPlainConfigFiles(directory, release.appVersion); !plain) {
+    return std::unexpected(plain.error());
+  }
   // The launcher runs erts-<V>/bin/erl and boots releases/<V>/start.
   if (!isDirectory(directory / ("erts-" + release.ertsVersion))) {
     return packError("release has no runtime: no directory erts-" + release.ertsVersion + " in " +
-                     quoted(directory) +
-                     "; set `include_erts: true` in the release's config in mix.exs (or give "
-                     "the path of a runtime, `include_erts: \"/path/to/erts-" +
-                     release.ertsVersion + "\"`)");
+                     quoted(directory) + "; " +
+                     missingRuntimeAdvice(release.kind.tool, release.ertsVersion));
   }
   if (!isDirectory(directory / "releases" / release.appVersion)) {
     return packError("release has no directory releases/" + release.appVersion + " in " +
@@ -178,8 +184,7 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
     const std::string name = it->path().filename().string();
     auto status = it->symlink_status(error);
     if (error) break;
-    if (fs::is_symlink(status))
-      return packError("release holds a symbolic link: " + quoted(it->path()));
+    if (fs::is_symlink(status)) return linkError(it->path(), release.kind.tool);
     const Group group = groupOf(name);
     if (group == Group::None) {
       if (!fs::is_directory(status) && !fs::is_regular_file(status)) {
@@ -190,7 +195,7 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
     }
     if (!fs::is_directory(status)) return packError(quoted(it->path()) + " is not a directory");
     auto& files = groups[static_cast<std::size_t>(group)];
-    if (auto walked = collectFiles(directory, name, files); !walked)
+    if (auto walked = collectFiles(directory, name, release.kind.tool, files); !walked)
       return std::unexpected(walked.error());
   }
   if (error) return packError("cannot read " + quoted(directory) + ": " + error.message());
@@ -199,7 +204,7 @@ PackResult<Release> readRelease(const fs::path& directory, const ReleaseOverride
   auto& lib = groups[static_cast<std::size_t>(Group::Lib)];
   if (std::none_of(lib.begin(), lib.end(),
                    [](const ReleaseFile& f) { return f.path == kMarkerPath; })) {
-    lib.push_back({std::string(kMarkerPath), {}, 0100644, 0});
+    lib.push_back({std::string(kMarkerPath), {}, 0100644, 0, {}});
   }
   for (auto& files : groups) {
     std::sort(files.begin(), files.end(),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack/pack_error.h"
+#include "pack/release_kind.h"
 
 namespace wexlo {
 
@@ -23,6 +24,7 @@ struct ReleaseFile {
   std::filesystem::path source;  // empty for a file the packer adds itself
   std::uint64_t mode = 0;        // 0100644, or 0100755 when the owner may execute
   std::uint64_t size = 0;
+  std::string content;  // what a file the packer adds holds
 };
 
 struct Release {
@@ -31,13 +33,15 @@ struct Release {
   std::string ertsVersion;
   std::vector<ReleaseFile> files;    // lib/, erts-*/, releases/, bin/; each sorted
   std::vector<std::string> leftOut;  // other top-level names, not carried
+  ReleaseKind kind;
 };
 
 // The versions come from releases/start_erl.data ("ERTS_VSN APP_VSN"), the
 // name from the one releases/<APP_VSN>/<name>.rel that names itself; the
 // overrides replace them. Refuses links and special files, names the
-// launcher could not unpack, and versions without their erts-<V>/ and
-// releases/<V>/ directories.
+// launcher could not unpack, versions without their erts-<V>/ and
+// releases/<V>/ directories, and configuration left for a start script to
+// render.
 PackResult<Release> readRelease(const std::filesystem::path& directory,
                                 const ReleaseOverrides& overrides);
 

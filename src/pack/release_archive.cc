@@ -14,7 +14,7 @@ PackResult<std::vector<std::uint8_t>> buildReleaseArchive(const Release& release
   std::vector<std::uint8_t> content;
   std::uint64_t done = kArchiveOverhead;
   for (const auto& file : release.files) {
-    content.clear();
+    content.assign(file.content.begin(), file.content.end());
     if (!file.source.empty()) {
       if (auto read = readWholeFile(file.source, "release file", Links::Refuse, content); !read)
         return std::unexpected(read.error());

@@ -57,6 +57,22 @@ std::optional<std::string> appNameFromMixProject(std::string_view mixExs) {
   return std::nullopt;
 }
 
+std::optional<std::string> releaseNameFromRebarConfig(std::string_view rebarConfig) {
+  // {release, {Name, "Vsn"}, [...]} in the relx section.
+  for (std::size_t at = rebarConfig.find("{release,"); at != std::string_view::npos;
+       at = rebarConfig.find("{release,", at + 1)) {
+    std::size_t name = rebarConfig.find_first_not_of(" \t\r\n", at + 9);
+    if (name == std::string_view::npos || rebarConfig[name] != '{') continue;
+    name = rebarConfig.find_first_not_of(" \t\r\n", name + 1);
+    std::size_t end = name;
+    while (end < rebarConfig.size() && isNameCharacter(rebarConfig[end])) ++end;
+    if (end > name && std::islower(static_cast<unsigned char>(rebarConfig[name]))) {
+      return std::string(rebarConfig.substr(name, end - name));
+    }
+  }
+  return std::nullopt;
+}
+
 PackError notAReleaseError(const fs::path& directory) {
   std::error_code error;
   if (fs::is_regular_file(directory / "mix.exs", error)) {
@@ -68,6 +84,16 @@ PackError notAReleaseError(const fs::path& directory) {
             " is a Mix project, not a release: run `MIX_ENV=prod mix release` " +
             "there and pass " + quoted(directory / "_build/prod/rel" / app.value_or("<app>"))};
   }
+  if (fs::is_regular_file(directory / "rebar.config", error)) {
+    auto text = readWholeFile(directory / "rebar.config", "rebar.config");
+    std::optional<std::string> name;
+    if (text)
+      name =
+          releaseNameFromRebarConfig({reinterpret_cast<const char*>(text->data()), text->size()});
+    return {quoted(directory) + " is a rebar3 project, not a release: run `rebar3 as prod " +
+            "release` there and pass " +
+            quoted(directory / "_build/prod/rel" / name.value_or("<release>"))};
+  }
   const auto releases = releasesIn(directory);
   if (releases.size() == 1) {
     return {quoted(directory) + " holds the release " + releases.front() +
@@ -78,7 +104,7 @@ PackError notAReleaseError(const fs::path& directory) {
             ": pass one of them, e.g. " + quoted(directory / releases.front())};
   }
   return {quoted(directory) + " is not a release (it has no releases/ directory): pass the " +
-          "directory `mix release` made, e.g. _build/prod/rel/<app>"};
+          "directory `mix release` or `rebar3 as prod release` made, e.g. _build/prod/rel/<app>"};
 }
 
 }  // namespace wexlo

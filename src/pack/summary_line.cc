@@ -24,8 +24,10 @@ std::string formatByteSize(std::uint64_t bytes) {
 std::string summaryLine(const PackSummary& summary, const std::filesystem::path& output) {
   std::string shown = output.string();
   if (!output.has_parent_path()) shown = "./" + shown;
-  return "packed " + summary.appName + " (" + formatByteSize(summary.launcherBytes) + ", " +
-         std::to_string(summary.fileCount) + " files) -> " + shown;
+  std::string line = "packed " + summary.appName + " (" + formatByteSize(summary.launcherBytes) +
+                     ", " + std::to_string(summary.fileCount) + " files) -> " + shown;
+  for (const auto& note : summary.notes) line += "\n  " + note;
+  return line;
 }
 
 }  // namespace wexlo

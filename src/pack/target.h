@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "image/elf_image.h"
+
 namespace wexlo {
 
 inline constexpr std::string_view kLinuxTarget = "linux-x86_64";
@@ -14,8 +16,8 @@ inline constexpr std::string_view kLinuxAarch64Target = "linux-aarch64";
 inline constexpr std::string_view kWindowsTarget = "windows-x86_64";
 
 // ELF e_machine values of the CPUs the Linux targets run on.
-inline constexpr std::uint16_t kElfMachineX86_64 = 62;
-inline constexpr std::uint16_t kElfMachineAarch64 = 183;
+inline constexpr std::uint16_t kElfMachineX86_64 = image::kElfMachineX86_64;
+inline constexpr std::uint16_t kElfMachineAarch64 = image::kElfMachineAarch64;
 
 struct Target {
   std::string_view name;     // as --target and a stub's marker give it

@@ -18,8 +18,9 @@ class Console {
  public:
   virtual ~Console() = default;
 
-  // Writes every byte unchanged (no conversion, no line-ending translation).
-  // Fails with WriteFailed.
+  // Writes every byte unchanged (no conversion, no line-ending translation),
+  // except to a Windows console, which gets the WTF-8 text as UTF-16 so that
+  // it reads right in any code page. Fails with WriteFailed.
   virtual Status write(StreamId stream, std::span<const char> bytes) = 0;
 
   // Reads up to bytes.size() bytes from standard input; 0 means end of input.

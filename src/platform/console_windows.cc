@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "platform/console.h"
 #include "platform/win32_util_windows.h"
+#include "platform/wtf8.h"
 
 namespace wexlo {
 
@@ -41,11 +43,34 @@ bool isTerminalHandle(HANDLE handle) {
   return isEmulatorPty(handle);
 }
 
+Status writeConsole(HANDLE handle, std::u16string_view text) {
+  while (!text.empty()) {
+    std::size_t units = std::min(text.size(), kMaxConsoleWrite / sizeof(char16_t));
+    // A surrogate pair stays in one write.
+    if (units < text.size() && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;
+    DWORD written = 0;
+    if (!WriteConsoleW(handle, reinterpret_cast<const wchar_t*>(text.data()),
+                       static_cast<DWORD>(units), &written, nullptr) ||
+        written == 0) {
+      return fail(Failure::WriteFailed);
+    }
+    text.remove_prefix(std::min<std::size_t>(written, text.size()));
+  }
+  return {};
+}
+
 class WindowsConsole final : public Console {
  public:
   Status write(StreamId stream, std::span<const char> bytes) override {
     HANDLE handle = handleOf(stream);
     if (!usable(handle)) return fail(Failure::WriteFailed);
+    DWORD mode;
+    if (GetConsoleMode(handle, &mode)) {
+      // A console shows bytes in its own code page, rarely UTF-8; as UTF-16
+      // the text reads right in any.
+      auto& pending = pending_[stream == StreamId::Output ? 0 : 1];
+      return writeConsole(handle, wtf8PieceToWtf16(pending, {bytes.data(), bytes.size()}));
+    }
     while (!bytes.empty()) {
       auto chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxConsoleWrite));
       DWORD written = 0;
@@ -114,6 +139,8 @@ class WindowsConsole final : public Console {
   }
 
   WORD resetAttributes_ = 0;
+  // Per stream, the start of a character a write cut short.
+  std::array<std::string, 2> pending_;
 };
 
 }  // namespace

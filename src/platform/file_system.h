@@ -127,7 +127,8 @@ class FileSystem {
   virtual Status rename(std::string_view from, std::string_view to) = 0;
 
   // Waits until this process holds the lock on the file at `path`, creating
-  // the file when missing; a link at its name is replaced by the file. The
+  // the file when missing; a link or an empty directory at its name is
+  // replaced by the file (a directory with files in it fails with IsDir). The
   // file is opened for reading only. FileLocksUnsupported where the file
   // system has none. A lock file removed while this process waited for it
   // is not held: the file at the name now is locked instead (FileNotFound

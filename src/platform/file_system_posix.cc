@@ -425,8 +425,13 @@ class PosixFileSystem : public FileSystem {
     // planted at the name must not hold the open up.
     constexpr int kFlags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     int fd = ::open(p.c_str(), kFlags, 0644);
-    // A link planted at the lock's name is removed, never followed.
+    // A link planted at the lock's name is removed, never followed; so is an
+    // empty directory there (rmdir leaves a full one, and EISDIR stands).
     if (fd < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0) fd = ::open(p.c_str(), kFlags, 0644);
+    if (fd < 0 && errno == EISDIR) {
+      if (::rmdir(p.c_str()) != 0) return fail(Failure::IsDir);
+      fd = ::open(p.c_str(), kFlags, 0644);
+    }
     if (fd < 0) return fromErrno();
     auto lock = std::make_unique<PosixFileLock>(fd);
     const int operation = (mode == LockMode::Shared ? LOCK_SH : LOCK_EX) | flags;

@@ -13,7 +13,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <string_view>
 
+#include "platform/errno_failure_posix.h"
+#include "platform/failure.h"
 #include "platform/retry_posix.h"
 
 namespace wexlo {
@@ -75,7 +78,11 @@ class Copier {
       });
       if (moved > 0) return Step::Moved;
       if (moved == 0) return Step::EndOfInput;
-      if (errno != EINVAL && errno != ENOSYS) return afterWriteError();
+      // Only a reader that has gone, or an output that takes nothing more
+      // for now, is the output's answer; anything else (no splice for
+      // these files, no memory for it) leaves the bytes where they were,
+      // and read and write move them instead.
+      if (errno == EPIPE || errno == ECONNRESET || errno == EAGAIN) return afterWriteError();
       useSplice_ = false;
     }
     const ssize_t got = retryAfterSignal([&] { return ::read(input_, chunk, sizeof chunk); });
@@ -126,6 +133,19 @@ void drain(int input, int processFd) {
   }
 }
 
+// The one line the relay says when the real output fails: from then on what
+// the runtime writes there is dropped, and the runtime runs on.
+void reportFailedOutput(int error) {
+  const std::string_view name = failureName(failureFromErrno(error));
+  const std::string_view parts[] = {"error: the application's standard output failed (", name,
+                                    "); what it writes there is dropped\n"};
+  for (auto part : parts) {
+    if (retryAfterSignal([&] { return ::write(STDERR_FILENO, part.data(), part.size()); }) < 0) {
+      return;
+    }
+  }
+}
+
 [[noreturn]] void relay(int input, int processFd) {
   Copier copier(input);
   Step step;
@@ -136,6 +156,7 @@ void drain(int input, int processFd) {
     signalRuntime(processFd, SIGTERM);
     drain(input, processFd);
   } else if (step == Step::Failed) {
+    reportFailedOutput(errno);
     drain(input, -1);
   }
   ::_exit(0);
@@ -154,9 +175,11 @@ bool closeRange(unsigned first, unsigned last) {
   return true;
 }
 
-// Closes every descriptor but standard output, `input` and `processFd`.
+// Closes every descriptor but standard output and error, `input` and
+// `processFd`.
 bool keepOnly(int input, int processFd) {
-  unsigned keep[] = {STDOUT_FILENO, static_cast<unsigned>(input), static_cast<unsigned>(processFd)};
+  unsigned keep[] = {STDOUT_FILENO, STDERR_FILENO, static_cast<unsigned>(input),
+                     static_cast<unsigned>(processFd)};
   std::ranges::sort(keep);
   unsigned next = 0;
   for (unsigned fd : keep) {

@@ -15,9 +15,12 @@ namespace wexlo {
 // its write to the real output fails because the reader has gone, it asks
 // the runtime to stop (SIGTERM, so that the application shuts down cleanly)
 // and ends it with SIGKILL if it is still running two seconds later. A
-// runtime that writes nothing more runs to its end. The relay drains
+// runtime that writes nothing more runs to its end. Should the real output
+// fail otherwise, the relay says so once on standard error and drops what
+// follows; the runtime runs on to its own status. The relay drains
 // everything written before the runtime ends, exits when the last writer
-// has closed the pipe, and holds no other descriptor of this process.
+// has closed the pipe, and holds no descriptor of this process but the
+// standard output and error.
 //
 // Where the relay cannot be set up (no process descriptors, out of
 // processes), the streams are left as they are.

@@ -32,8 +32,8 @@ class Process {
   // Hands the run over to `program` with `argv` (entry 0 included) and
   // `environment`, sharing the standard streams and working directory. On
   // POSIX the program replaces the launcher, so this returns only when that
-  // fails; on Windows it starts the program, waits for it and returns the
-  // status the launcher must end with.
+  // fails; on Windows it starts the program (with no console when the
+  // launcher has none), waits for it and returns its whole 32-bit exit code.
   virtual Result<int> handOver(const std::string& program, const std::vector<std::string>& argv,
                                const Environment& environment) = 0;
 };

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,11 @@ Failure startFailure(DWORD error) {
       auto failure = win32::failureFromError(error);
       return failure == Failure::InvalidExe ? failure : Failure::Unexpected;
   }
+}
+
+bool hasAny(std::initializer_list<HANDLE> handles) {
+  return std::ranges::any_of(
+      handles, [](HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; });
 }
 
 // The block up to and including the empty entry that ends it.
@@ -158,16 +165,22 @@ class WindowsProcess final : public Process {
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    if (hasAny({startup.hStdInput, startup.hStdOutput, startup.hStdError})) {
+      startup.dwFlags = STARTF_USESTDHANDLES;
+    }
     PROCESS_INFORMATION started{};
     win32::leaveConsoleInterruptsToTheRuntime();
     // The runtime starts suspended so that it is in the job before it can
     // start anything of its own.
     win32::UniqueHandle job = win32::killOnCloseJob();
-    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job.valid() ? CREATE_SUSPENDED : 0);
+    // A console program started by one without a console (a GUI program, a
+    // scheduled task) would get a new console of its own, a window that pops
+    // up; without a console of the launcher's, the runtime gets none either.
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job.valid() ? CREATE_SUSPENDED : 0) |
+                        (win32::hasConsole() ? 0 : DETACHED_PROCESS);
     if (!CreateProcessW(application->c_str(), wideCommandLine->data(), nullptr, nullptr, TRUE,
                         flags, block->data(), nullptr, &startup, &started)) {
       DWORD error = GetLastError();
@@ -197,7 +210,8 @@ class WindowsProcess final : public Process {
     }
     DWORD exitCode;
     if (!GetExitCodeProcess(runtime.get(), &exitCode)) return 1;
-    return static_cast<int>(exitCode & 0xFF);
+    // All 32 bits: 256 is a failure and 0xC0000005 a crash, not 0 and 5.
+    return static_cast<int>(exitCode);
   }
 };
 

@@ -25,7 +25,7 @@ BOOL WINAPI onConsoleControl(DWORD event) {
           !GetExitCodeProcess(runtime, &exitCode)) {
         exitCode = 1;
       }
-      ExitProcess(exitCode & 0xFF);
+      ExitProcess(exitCode);
     }
     default:
       return FALSE;
@@ -40,6 +40,13 @@ void leaveConsoleInterruptsToTheRuntime() {
 }
 
 void setRuntimeForConsoleClose(HANDLE runtime) { runtimeForClose.store(runtime); }
+
+bool hasConsole() {
+  // Fails, giving 0, for a process attached to no console; GetConsoleWindow
+  // is no test, since a console need not have a window.
+  DWORD processes[1];
+  return GetConsoleProcessList(processes, 1) != 0;
+}
 
 UniqueHandle killOnCloseJob() {
   UniqueHandle job(CreateJobObjectW(nullptr, nullptr));

@@ -15,6 +15,9 @@ namespace wexlo::win32 {
 void leaveConsoleInterruptsToTheRuntime();
 void setRuntimeForConsoleClose(HANDLE runtime);
 
+// Whether the launcher is attached to a console.
+bool hasConsole();
+
 // A job object that ends every process in it when its last handle closes,
 // however the launcher ends, Task Manager or TerminateProcess included. What
 // a process in the job starts itself is left out of it (a daemon such as

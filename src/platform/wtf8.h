@@ -20,4 +20,10 @@ std::string wtf16ToWtf8(std::u16string_view text);
 // encoding, the four-byte one, so two spellings of one string never exist).
 Result<std::u16string> wtf8ToWtf16(std::string_view text);
 
+// For text that arrives in pieces cut anywhere, such as a message written to
+// a console a few bytes at a time: converts `pending` (what an earlier piece
+// left) followed by `piece`, each byte that starts no valid sequence becoming
+// U+FFFD, and leaves in `pending` a sequence cut short at the end.
+std::u16string wtf8PieceToWtf16(std::string& pending, std::string_view piece);
+
 }  // namespace wexlo

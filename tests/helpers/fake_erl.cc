@@ -13,7 +13,7 @@
 //   WEXLO_FAKE_ERL_WAIT_FOR    stay alive after recording until this file exists
 //                              (at most a minute): a runtime the test lets go
 //   WEXLO_FAKE_ERL_LINGER_MS   stay alive this long after writing
-//   WEXLO_FAKE_ERL_EXIT        exit status (decimal, default 0)
+//   WEXLO_FAKE_ERL_EXIT        exit status (decimal, default 0; on Windows all 32 bits)
 //   WEXLO_FAKE_ERL_ON_TERM     (POSIX) on SIGTERM: "ignore", or exit with this status
 //   WEXLO_FAKE_ERL_ON_CTRL_C   (Windows) on Ctrl-C or Ctrl-Break: exit with this status
 //   WEXLO_FAKE_ERL_PID_FILE    file to write the process ID to, in decimal, once recorded
@@ -24,7 +24,8 @@
 // any byte survives. POSIX kinds: arg, env, cwd, exe, stdin. Windows kinds
 // carry UTF-16LE units as they are, unpaired surrogates included: cmdline16
 // (the raw command line), arg16 (the C runtime's split of it), env16 (each
-// entry of the environment block, in block order), cwd16, exe16, and stdin.
+// entry of the environment block, in block order), cwd16, exe16, stdin, and
+// console ("attached" or "none": whether the process has a console).
 //
 // This program deliberately uses none of the project's own code, so that a
 // fault there cannot hide itself in what the tests read back.
@@ -92,8 +93,8 @@ long parseNumber(const std::optional<std::string>& text) {
   if (!text || text->empty()) return 0;
   char* end = nullptr;
   errno = 0;
-  long value = std::strtol(text->c_str(), &end, 10);
-  return (errno != 0 || *end != '\0') ? 0 : value;
+  long long value = std::strtoll(text->c_str(), &end, 10);
+  return (errno != 0 || *end != '\0') ? 0 : static_cast<long>(value);
 }
 
 #ifdef _WIN32
@@ -148,6 +149,9 @@ void recordProcess(std::string& record, int argc, wchar_t** argv) {
   if (length > 0 && length < 32768) addLine(record, "cwd16", unitsAsBytes(path, length));
   length = GetModuleFileNameW(nullptr, path, 32768);
   if (length > 0 && length < 32768) addLine(record, "exe16", unitsAsBytes(path, length));
+  // Fails for a process with no console; a console need not have a window.
+  DWORD processes[1];
+  addLine(record, "console", GetConsoleProcessList(processes, 1) != 0 ? "attached" : "none");
 }
 
 #else

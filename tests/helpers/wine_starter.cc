@@ -8,9 +8,10 @@
 // record): "app" the program's path, "cmdline" the command line, "env" one
 // environment entry (repeated, in block order; none gives an empty block),
 // all three as UTF-16LE units; "status" a path (UTF-8) to write the child's
-// whole 32-bit exit code to, in decimal. The child shares the starter's
-// standard handles and working directory; the starter ends with the child's
-// exit code.
+// whole 32-bit exit code to, in decimal; "detached" (empty) starts the child
+// without a console, as a GUI program or a scheduled task would. The child
+// shares the starter's standard handles and working directory; the starter
+// ends with the child's exit code.
 //
 // Like fake_erl, this program uses none of the project's own code.
 #include <windows.h>
@@ -72,6 +73,7 @@ int wmain(int argc, wchar_t** argv) {
 
   std::wstring application, commandLine, block;
   std::string statusPath;
+  DWORD consoleFlag = 0;
   std::string line;
   while (std::getline(requestFile, line)) {
     std::size_t tab = line.find('\t');
@@ -89,6 +91,8 @@ int wmain(int argc, wchar_t** argv) {
       block += L'\0';
     } else if (kind == "status") {
       statusPath = bytes;
+    } else if (kind == "detached") {
+      consoleFlag = DETACHED_PROCESS;
     } else {
       return failed("unknown request kind");
     }
@@ -109,7 +113,8 @@ int wmain(int argc, wchar_t** argv) {
   for (int attempt = 1;; ++attempt) {
     std::wstring line = commandLine;  // CreateProcessW may write into it
     if (CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &child)) {
+                       CREATE_UNICODE_ENVIRONMENT | consoleFlag, block.data(), nullptr, &startup,
+                       &child)) {
       break;
     }
     if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3) {

@@ -86,13 +86,15 @@ bool store(FakeErlRecord& record, std::string_view kind, std::string value,
   }
   if (kind == "cwd" || kind == "cwd16") return once(record.workingDirectory);
   if (kind == "exe" || kind == "exe16") return once(record.executable);
+  if (kind == "console") return once(record.console);
   return once(record.standardInput);
 }
 
 bool knownKind(std::string_view kind) {
   static constexpr std::string_view kKinds[] = {"arg",   "env",   "cwd",   "exe",   "stdin",
                                                 "arg16", "env16", "cwd16", "exe16", "cmdline16"};
-  return std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
+  return kind == "console" ||
+         std::find(std::begin(kKinds), std::end(kKinds), kind) != std::end(kKinds);
 }
 
 }  // namespace

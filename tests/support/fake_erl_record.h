@@ -24,6 +24,7 @@ struct FakeErlRecord {
   std::optional<std::string> workingDirectory;
   std::optional<std::string> executable;     // the helper's own path as the OS reports it
   std::optional<std::string> standardInput;  // with WEXLO_FAKE_ERL_READ_STDIN=1
+  std::optional<std::string> console;        // Windows only: "attached" or "none"
 
   // The value of the first entry named exactly `name`. A name ends at the
   // first '=' after its first character, so Windows' "=C:=C:\dir" entries

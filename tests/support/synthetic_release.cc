@@ -54,7 +54,7 @@ std::vector<ArchiveFile> syntheticWindowsRelease(const std::string& appName,
   }
   files.push_back({"releases/" + appVersion + "/" + appName + ".rel",
                    "{release,{\"" + appName + "\",\"" + appVersion + "\"},{erts,\"" + ertsVersion +
-                       "\"},[]}.\n",
+                       "\"},[{elixir,\"1.14.0\"}]}.\n",
                    0100644});
   return files;
 }

@@ -99,11 +99,13 @@ class WindowsLauncherTest : public ::testing::Test {
     return wine().run(launcher(), args, {environment(extraEnv), input, dir_.path()});
   }
 
-  // The launcher started with `launcher arguments` verbatim as its command line.
-  ExactRun start(const std::string& arguments, std::vector<std::string> env) const {
+  // The launcher started with `launcher arguments` verbatim as its command
+  // line, without a console when `detached`.
+  ExactRun start(const std::string& arguments, std::vector<std::string> env,
+                 bool detached = false) const {
     std::string commandLine = "\"" + windowsPath(launcher()) + "\"";
     if (!arguments.empty()) commandLine += " " + arguments;
-    return wine().start(launcher(), commandLine, env, {{}, std::nullopt, dir_.path()});
+    return wine().start(launcher(), commandLine, env, {{}, std::nullopt, dir_.path()}, detached);
   }
 
   std::string notice() const {

@@ -111,14 +111,15 @@ ProcessResult Wine::runInTerminal(const std::filesystem::path& program,
 }
 
 ExactRun Wine::start(const std::filesystem::path& program, std::string_view commandLine,
-                     const std::vector<std::string>& environment,
-                     const ProcessOptions& options) const {
+                     const std::vector<std::string>& environment, const ProcessOptions& options,
+                     bool detached) const {
   const std::filesystem::path request = scratch_ / "start.request";
   const std::filesystem::path status = scratch_ / "status";
   std::filesystem::remove(status);
   std::string text = unitsLine("app", windowsPath(program)) + unitsLine("cmdline", commandLine);
   for (const auto& entry : environment) text += unitsLine("env", entry);
   text += "status\t" + hex(windowsPath(status)) + "\n";
+  if (detached) text += "detached\t\n";
   writeFile(request, text);
 
   ExactRun run;

@@ -53,10 +53,11 @@ class Wine {
 
   // Starts `program` with exactly `commandLine` and the environment block of
   // `environment` ("NAME=value" entries, WTF-8; converted to UTF-16 as they
-  // are). Standard streams and working directory come from `options`.
+  // are). Standard streams and working directory come from `options`;
+  // `detached` starts it without a console.
   ExactRun start(const std::filesystem::path& program, std::string_view commandLine,
-                 const std::vector<std::string>& environment,
-                 const ProcessOptions& options = {}) const;
+                 const std::vector<std::string>& environment, const ProcessOptions& options = {},
+                 bool detached = false) const;
 
   const std::filesystem::path& prefix() const { return prefix_; }
 

@@ -259,13 +259,13 @@ TEST(WindowsProcess, SelfPathIsAbsoluteInDriveLetterForm) {
   EXPECT_TRUE(self->ends_with(".exe"));
 }
 
-TEST(WindowsProcess, RelaysTheLowByteOfTheExitCode) {
+TEST(WindowsProcess, RelaysTheWholeExitCode) {
   auto self = *realProcess().selfExecutablePath();
   auto environment = *realProcess().environment();
-  for (unsigned code : {0u, 1u, 3u, 255u, 256u, 258u, 259u}) {
+  for (unsigned code : {0u, 1u, 255u, 256u, 259u, 0xC0000005u, 0xFFFFFFFFu}) {
     auto status = realProcess().handOver(self, {self, "--exit", std::to_string(code)}, environment);
     ASSERT_TRUE(status) << code;
-    EXPECT_EQ(*status, static_cast<int>(code & 0xFF)) << code;
+    EXPECT_EQ(static_cast<unsigned>(*status), code) << code;
   }
 }
 

@@ -11,10 +11,30 @@ defmodule Wexlo.Options do
           block_size: pos_integer() | nil,
           threads: non_neg_integer() | nil,
           service: boolean() | nil,
-          compression: :xz | :zstd | nil
+          compression: :xz | :zstd | nil,
+          level: integer() | nil,
+          target: String.t() | nil,
+          stub: Path.t() | nil,
+          icon: Path.t() | nil,
+          version_info: [{atom() | String.t(), String.t()}] | nil
         }
 
-  @keys [:output_dir, :packer, :block_size, :threads, :service, :compression]
+  @keys [
+    :output_dir,
+    :packer,
+    :target,
+    :stub,
+    :block_size,
+    :threads,
+    :service,
+    :compression,
+    :level,
+    :icon,
+    :version_info
+  ]
+
+  # zstd's levels, as the packer takes them.
+  @levels -131_072..22
 
   # The packing options of `release`, every key present (`nil` when not set).
   def from_release(%Mix.Release{options: options}) do
@@ -27,18 +47,32 @@ defmodule Wexlo.Options do
     end
 
     Enum.each(given, &check/1)
+
+    if Keyword.has_key?(given, :level) and given[:compression] != :zstd do
+      Mix.raise("wexlo: level: applies to compression: :zstd only")
+    end
+
     Map.new(@keys, &{&1, Keyword.get(given, &1)})
   end
 
-  defp check({key, value}) when key in [:output_dir, :packer] and is_binary(value), do: :ok
+  defp check({key, value}) when key in [:output_dir, :packer, :stub, :icon] and is_binary(value),
+    do: :ok
+
+  defp check({:target, value}) when is_binary(value) do
+    if value in Wexlo.Target.names(), do: :ok, else: invalid(:target, value)
+  end
+
+  defp check({:level, value}) when is_integer(value) and value in @levels, do: :ok
   defp check({:block_size, value}) when is_integer(value) and value > 0, do: :ok
   defp check({:threads, value}) when is_integer(value) and value >= 0, do: :ok
   defp check({:service, value}) when is_boolean(value), do: :ok
   defp check({:compression, value}) when value in [:xz, :zstd], do: :ok
 
-  defp check({key, value}) when key in @keys do
-    Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
+  defp check({:version_info, value} = option) when is_list(value) or is_map(value) do
+    if Enum.all?(value, &version_string?/1), do: :ok, else: invalid!(option)
   end
+
+  defp check({key, _value} = option) when key in @keys, do: invalid!(option)
 
   defp check({key, _value}) do
     Mix.raise(
@@ -46,6 +80,15 @@ defmodule Wexlo.Options do
         "(known: #{Enum.map_join(@keys, ", ", &inspect/1)})"
     )
   end
+
+  defp invalid!({key, value}), do: invalid(key, value)
+
+  defp invalid(key, value) do
+    Mix.raise("wexlo: #{inspect(value)} is not a valid #{key} (#{expected(key)})")
+  end
+
+  defp version_string?({key, value}) when is_atom(key) or is_binary(key), do: is_binary(value)
+  defp version_string?(_), do: false
 
   defp suggestion(key) do
     {distance, known} =
@@ -56,7 +99,14 @@ defmodule Wexlo.Options do
     if distance >= 0.8, do: "; did you mean #{inspect(known)}?", else: ""
   end
 
-  defp expected(key) when key in [:output_dir, :packer], do: "a path, as a string"
+  defp expected(key) when key in [:output_dir, :packer, :stub], do: "a path, as a string"
+  defp expected(:target), do: Enum.map_join(Wexlo.Target.names(), ", ", &inspect/1)
+  defp expected(:level), do: "an integer from #{@levels.first} to #{@levels.last}"
+  defp expected(:icon), do: "the path of an .ico file, as a string"
+
+  defp expected(:version_info),
+    do: ~s(version strings such as [CompanyName: "Example Ltd"], each value a string)
+
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
   defp expected(:service), do: "true or false"

@@ -6,10 +6,11 @@ defmodule Wexlo.Packer do
   # installed rather than copied alone.
 
   @how_to_get_it """
-  Install it from the Wexlo repository (`cmake --preset release && cmake --build --preset release \
-  && cmake --install build/release --prefix ~/.local` puts it in ~/.local/bin, or install the .deb \
-  that `cpack -G DEB` makes in build/release), then put its directory on PATH, set WEXLO_PACKER \
-  to the program's path, or give its path as packer: in the release's wexlo: options.\
+  Install it from the Wexlo repository (`sh scripts/build-packer.sh && cmake --install \
+  build/release --prefix ~/.local` puts it in ~/.local/bin with the launchers of every target, \
+  or install the .deb that `cpack -G DEB` then makes in build/release), then put its directory \
+  on PATH, set WEXLO_PACKER to the program's path, or give its path as packer: in the release's \
+  wexlo: options.\
   """
 
   # The path of the packer: `configured` (the release's `packer:` option),
