@@ -9,6 +9,7 @@
 #   lib/<app>-<v>/{ebin,priv}   every installed OTP application's ebin and priv
 #   lib/corpus-1.0.0/           the application: ebin/corpus.app, and 16 MiB of
 #                               incompressible data in priv/static, drawn from SEED
+#                               (CORPUS_RANDOM_MIB=N makes it N MiB)
 #   releases/, bin/corpus       what a release build writes
 #
 # The tree is the same byte for byte wherever the same erlang packages are
@@ -29,7 +30,7 @@ otp=/usr/lib/erlang
 app=corpus
 vsn=1.0.0
 epoch=1704067200           # 2024-01-01 00:00 UTC: every file's and directory's mtime
-random_bytes=16777216      # 16 MiB
+random_bytes=$((${CORPUS_RANDOM_MIB:-16} * 1048576))
 random_files=512
 export LC_ALL=C
 

@@ -1,10 +1,11 @@
-// Measures the launcher's unpacking of a packed launcher's release on several
-// threads against itself on one thread, in the same run. Builds for Linux and
+// Measures the launcher's unpacking of a packed launcher's release, decoded
+// and written as it streams, with several decoding threads against one, in
+// the same run. Builds for Linux and
 // for Windows (run under Wine there), where the file system layer differs.
 //
 //   unpack_bench LAUNCHER [RUNS] [THREADS...]
 //
-// The payload is decoded once; then each thread count in turn (default 1, 2,
+// Each thread count in turn (default 1, 2,
 // 4 and 8, interleaved run by run) unpacks it RUNS times (default 5), each
 // time into a new directory below `unpack_bench.tmp` in the current
 // directory. They are deleted only at the end: a file system may reuse the
@@ -23,7 +24,7 @@
 #include <vector>
 
 #include "format/footer.h"
-#include "format/payload_decoder.h"
+#include "format/payload_stream.h"
 #include "install/unpack.h"
 #include "platform/file_system.h"
 
@@ -58,11 +59,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unpack_bench: %s carries no build\n", argv[1]);
     return 1;
   }
-  auto decoded = wexlo::decodePayload(build->payload, build->decompressedLength);
-  if (!decoded) {
-    std::fprintf(stderr, "unpack_bench: the payload does not decode\n");
-    return 1;
-  }
 
   wexlo::FileSystem& fs = wexlo::realFileSystem();
   const std::string top = "unpack_bench.tmp";
@@ -79,11 +75,16 @@ int main(int argc, char** argv) {
         return 1;
       }
       const auto start = Clock::now();
-      auto unpacked = wexlo::unpackArchive(fs, decoded->bytes(), target, threads);
+      auto stream = wexlo::PayloadStream::open(
+          build->payload, build->decompressedLength,
+          {.threads = threads, .memoryBudget = wexlo::kDecodeMemoryBudget, .done = {}});
+      auto unpacked =
+          stream ? wexlo::unpackStream(fs, **stream, build->decompressedLength, target)
+                 : std::expected<void, wexlo::DecodeFailure>(std::unexpected(stream.error()));
       seconds[threads].push_back(std::chrono::duration<double>(Clock::now() - start).count());
       if (!unpacked) {
         std::fprintf(stderr, "unpack_bench: unpacking failed: %s\n",
-                     std::string(wexlo::failureName(unpacked.error())).c_str());
+                     std::string(wexlo::failureName(unpacked.error().failure)).c_str());
         return 1;
       }
     }
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
   (void)fs.deleteTree(top);
 
   const double one = median(seconds[counts.front()]);
-  std::printf("%zu bytes unpacked, %u cores, medians of %d runs\n", decoded->bytes().size(),
+  std::printf("%llu bytes unpacked, %u cores, medians of %d runs\n",
+              static_cast<unsigned long long>(build->decompressedLength),
               std::thread::hardware_concurrency(), runs);
   for (unsigned threads : counts) {
     const double m = median(seconds[threads]);

@@ -146,7 +146,7 @@ TEST_F(InstallRunTest, AFileThatCannotBeCreatedEndsTheRunWithItsFailure) {
   EXPECT_FALSE(fs::exists(install()));
 }
 
-TEST_F(InstallRunTest, APayloadThatDoesNotDecodeLeavesNothingBehind) {
+TEST_F(InstallRunTest, APayloadThatDoesNotDecodeLeavesNothing) {
   std::string archive = makeArchive(files_);
   std::string payload = xzCompress(archive);
   struct Case {
@@ -184,7 +184,7 @@ TEST_F(InstallRunTest, ZstdPayloadsOfOneOrManyFramesUnpackTheRelease) {
   }
 }
 
-TEST_F(InstallRunTest, ADamagedZstdPayloadWritesNothing) {
+TEST_F(InstallRunTest, ADamagedZstdPayloadLeavesNothing) {
   for (const auto& fault : zstdPayloadFaults(makeArchive(files_))) {
     fs::remove_all(dir_ / "root");
     launcher_ = packRaw(dir_ / "broken", metadata_, fault.payload, fault.decompressedLength);
@@ -192,6 +192,41 @@ TEST_F(InstallRunTest, ADamagedZstdPayloadWritesNothing) {
     EXPECT_EQ(result.status, 1) << fault.what;
     EXPECT_EQ(result.err, fault.err) << fault.what;
     EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo")) << fault.what;
+  }
+}
+
+// Files before the damage are written before it is met; they go with the rest.
+TEST_F(InstallRunTest, ADamagedMiddleBlockLeavesNothing) {
+  files_ = syntheticRelease("demo_app", "0.1.3", "17.1", 3000);
+  const std::string archive = makeArchive(files_);
+  for (std::string payload : {xzCompress(archive, 16384), zstdCompress(archive, 16384)}) {
+    payload[payload.size() / 2] ^= 0x10;
+    fs::remove_all(dir_ / "root");
+    launcher_ = packRaw(dir_ / "broken", metadata_, payload, archive.size());
+    auto result = run();
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.ends_with("error: ParseError\n")) << result.err;
+    EXPECT_TRUE(fs::is_empty(dir_ / "root/.wexlo"));
+  }
+}
+
+// Refused without taking what it declares: the run keeps within 256 MiB of
+// address space.
+TEST_F(InstallRunTest, APayloadDeclaringMoreThanItHoldsFailsWithoutALargeAllocation) {
+  const std::string archive = makeArchive(files_);
+  const std::uint64_t vast = std::uint64_t{4} << 30;
+  for (const auto& [payload, err] : std::vector<std::pair<std::string, std::string>>{
+           {xzCompress(archive), "error: LengthMismatch\n"},
+           {zstdFrameDeclaring(archive, 20, vast),
+            "error: ZSTD Decode Failed: Data corruption detected\nerror: ParseError\n"},
+       }) {
+    fs::remove_all(dir_ / "root");
+    launcher_ = packRaw(dir_ / "declaring", metadata_, payload, vast);
+    auto result =
+        runProcess({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\"", launcher_.string()},
+                   {environment(dir_ / "root"), std::nullopt, dir_.path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, err);
   }
 }
 

@@ -9,6 +9,8 @@
 #include "support/fake_console.h"
 #include "support/fake_file_system.h"
 #include "support/launcher_kit.h"
+#include "support/sample_data.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo {
 namespace {
@@ -187,6 +189,29 @@ TEST_F(InstallTest, AFailedInstallIsRemovedUnlessAnotherLauncherHoldsItsRunLock)
       EXPECT_FALSE(fs_.exists(std::string(kInstall) + std::string(kRemovalSuffix)));
       EXPECT_TRUE(fs_.heldLocks().empty());
     }
+  }
+}
+
+// Files before the damage are written as the stream passes them, then go
+// with the install directory.
+TEST_F(InstallTest, ADamagedMiddleBlockAfterEarlierFilesWereWrittenLeavesNothing) {
+  auto text = [](std::size_t size, std::uint32_t seed) {
+    const auto bytes = testing::sampleText(size, seed, 200);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::string archive = testing::makeArchive(
+      {{"first", text(1000, 1)}, {"lib/middle", text(60000, 2)}, {"last", text(1000, 3)}});
+  for (std::string payload :
+       {testing::xzCompress(archive, 4096), testing::zstdCompress(archive, 4096)}) {
+    payload[payload.size() / 2] ^= 0x10;
+    FakeFileSystem fresh;
+    std::swap(fs_, fresh);
+    EmbeddedBuild build{bytesOf(payload), kMetadata, "app", archive.size()};
+    auto result = installIfNeeded(fs_, log_, {build, kParsedMetadata, kInstall, kMarker});
+    EXPECT_EQ(result.error(), Failure::ParseError);
+    const auto written = writes();
+    EXPECT_NE(std::ranges::find(written, std::string(kInstall) + "/first"), written.end());
+    EXPECT_FALSE(fs_.exists(kInstall));
   }
 }
 

@@ -5,6 +5,8 @@
 #include "install/unpack.h"
 #include "support/fake_file_system.h"
 #include "support/launcher_kit.h"
+#include "support/sample_data.h"
+#include "support/zstd_payloads.h"
 
 namespace wexlo {
 namespace {
@@ -104,7 +106,7 @@ TEST(UnpackArchive, AFailureNamesTheFirstFailingEntryInArchiveOrder) {
         FakeFileSystem fs;
         fs.addDirectory(kInstall);
         for (const auto& [op, path, failure] : c.injected) fs.failOn(op, installed(path), failure);
-        EXPECT_EQ(unpackArchive(fs, bytesOf(archive), kInstall, threads).error(), c.expected)
+        EXPECT_EQ(unpackArchive(fs, bytesOf(archive), kInstall).error(), c.expected)
             << c.what << ", " << threads << " threads";
         for (int i = 0; i < c.firstFailing; ++i) {
           ASSERT_EQ(fs.content(installed(files[i].path)), files[i].content)
@@ -126,21 +128,15 @@ TEST(UnpackArchive, EntriesThatReuseAPathAreWrittenInArchiveOrder) {
       {"names that differ in case only", {{"Lib/a", "1"}, {"lib/A", "2"}}, {"Lib/a", "lib/A"}},
   };
   for (const Case& c : cases) {
-    for (unsigned threads : {1u, 8u}) {
-      FakeFileSystem fs;
-      fs.addDirectory(kInstall);
-      ASSERT_TRUE(unpackArchive(fs, bytesOf(testing::makeArchive(c.files)), kInstall, threads))
-          << c.what;
-      std::vector<std::string> writes;
-      for (const auto& call : fs.calls) {
-        if (call.starts_with("writeFile "))
-          writes.push_back(call.substr(11 + sizeof(kInstall) - 1));
-      }
-      // The order between entries that do not meet is free; the last of
-      // those that do must land last.
-      EXPECT_EQ(writes.back(), c.expectedWrites.back()) << c.what;
-      EXPECT_EQ(fs.content(installed(c.files.back().path)), c.files.back().content) << c.what;
+    FakeFileSystem fs;
+    fs.addDirectory(kInstall);
+    ASSERT_TRUE(unpackArchive(fs, bytesOf(testing::makeArchive(c.files)), kInstall)) << c.what;
+    std::vector<std::string> writes;
+    for (const auto& call : fs.calls) {
+      if (call.starts_with("writeFile ")) writes.push_back(call.substr(11 + sizeof(kInstall) - 1));
     }
+    EXPECT_EQ(writes, c.expectedWrites) << c.what;
+    EXPECT_EQ(fs.content(installed(c.files.back().path)), c.files.back().content) << c.what;
   }
   // A file where a later entry needs a directory fails that entry, as it
   // does when written one by one.
@@ -148,10 +144,51 @@ TEST(UnpackArchive, EntriesThatReuseAPathAreWrittenInArchiveOrder) {
   FakeFileSystem one, many;
   one.addDirectory(kInstall);
   many.addDirectory(kInstall);
-  auto alone = unpackArchive(one, bytesOf(archive), kInstall, 1);
+  auto alone = unpackArchive(one, bytesOf(archive), kInstall);
   EXPECT_FALSE(alone);
-  EXPECT_EQ(unpackArchive(many, bytesOf(archive), kInstall, 8), alone);
+  EXPECT_EQ(unpackArchive(many, bytesOf(archive), kInstall), alone);
   EXPECT_EQ(many.content(installed("a")), "1");
+}
+
+// Blocks of 4 KiB, decoded on one thread into a ring of one block or on
+// three into a ring of eight: files that fit one block, straddle two, span
+// many, hold nothing, or outgrow the whole ring arrive whole, with their modes.
+TEST(UnpackStream, BothCodecsRoundTripAcrossBlockBoundaries) {
+  constexpr std::uint64_t kBlock = 4096;
+  auto text = [](std::size_t size, std::uint32_t seed) {
+    const auto bytes = testing::sampleText(size, seed, 13);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::vector<ArchiveFile> files{
+      {"empty", "", 0100600},
+      {"a/one", text(100, 1), 0100755},
+      {"a/two", text(4000, 2)},
+      {"a/b/many", text(40000, 3), 0100700},
+      {"a/b/empty", ""},
+      {"big", text(300000, 4)},
+      {"z/after", text(5000, 5), 0100400},
+  };
+  const std::string archive = testing::makeArchive(files);
+  const std::vector<std::pair<const char*, std::string>> payloads{
+      {"xz", testing::xzCompress(archive, kBlock)},
+      {"zstd", testing::zstdCompress(archive, kBlock)},
+  };
+  for (const auto& [codec, payload] : payloads) {
+    for (const auto& [threads, budget] :
+         {std::pair{1u, kBlock}, std::pair{3u, kDecodeMemoryBudget}}) {
+      auto stream = PayloadStream::open(bytesOf(payload), archive.size(),
+                                        {.threads = threads, .memoryBudget = budget, .done = {}});
+      ASSERT_TRUE(stream) << codec;
+      EXPECT_EQ((*stream)->slots(), threads == 1 ? 1u : 8u) << codec;
+      FakeFileSystem fs;
+      fs.addDirectory(kInstall);
+      ASSERT_TRUE(unpackStream(fs, **stream, archive.size(), kInstall)) << codec << threads;
+      for (const ArchiveFile& file : files) {
+        EXPECT_EQ(fs.content(installed(file.path)), file.content) << codec << " " << file.path;
+        EXPECT_EQ(fs.node(installed(file.path))->mode, file.mode & 0777) << codec << file.path;
+      }
+    }
+  }
 }
 
 }  // namespace

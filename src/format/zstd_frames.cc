@@ -17,6 +17,25 @@ std::unexpected<DecodeFailure> failZstdResult(std::size_t result) {
   return failZstd(ZSTD_getErrorCode(result));
 }
 
+// The most the frame's blocks can decode to, read from their headers: a raw
+// or RLE block its stated size, a compressed one the largest block the
+// frame allows. A frame that declares more than this holds less than it
+// declares, whatever its data.
+std::uint64_t contentBound(std::span<const std::uint8_t> frame, std::size_t headerSize,
+                           const ZSTD_frameHeader& header) {
+  std::uint64_t bound = 0;
+  std::size_t at = headerSize;
+  while (frame.size() - at >= 3) {
+    const std::uint32_t blockHeader = frame[at] | (frame[at + 1] << 8) | (frame[at + 2] << 16);
+    const std::uint32_t type = (blockHeader >> 1) & 3;
+    const std::uint32_t size = blockHeader >> 3;
+    bound += type == 2 ? header.blockSizeMax : size;
+    at += 3 + (type == 1 ? 1 : size);
+    if ((blockHeader & 1) != 0 || at > frame.size()) break;
+  }
+  return bound;
+}
+
 }  // namespace
 
 bool isZstdPayload(std::span<const std::uint8_t> payload) {
@@ -24,7 +43,9 @@ bool isZstdPayload(std::span<const std::uint8_t> payload) {
          std::equal(kZstdFrameMagic.begin(), kZstdFrameMagic.end(), payload.begin());
 }
 
-std::expected<ZstdFrames, DecodeFailure> readZstdFrames(std::span<const std::uint8_t> payload) {
+std::expected<ZstdFrames, DecodeFailure> readZstdFrames(
+    std::span<const std::uint8_t> payload,
+    const std::function<void(std::span<const std::uint8_t>)>& walked) {
   ZstdFrames result;
   std::size_t pos = 0;
   while (pos < payload.size()) {
@@ -44,9 +65,13 @@ std::expected<ZstdFrames, DecodeFailure> readZstdFrames(std::span<const std::uin
     }
     const std::size_t frameSize = ZSTD_findFrameCompressedSize(rest.data(), rest.size());
     if (ZSTD_isError(frameSize)) return failZstdResult(frameSize);
+    if (header.frameContentSize > contentBound(rest.first(frameSize), header.headerSize, header)) {
+      return failZstd(ZSTD_error_corruption_detected);
+    }
     if (header.frameContentSize > UINT64_MAX - result.uncompressedSize) {
       return failZstd(ZSTD_error_dstSize_tooSmall);
     }
+    if (walked) walked(rest.first(frameSize));
     result.frames.push_back({pos, frameSize, result.uncompressedSize, header.frameContentSize});
     result.uncompressedSize += header.frameContentSize;
     pos += frameSize;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -33,9 +34,15 @@ struct ZstdFrames {
 
 // Reads the frames that fill `payload` exactly. Every frame must declare its
 // content size and carry a content checksum, use no dictionary, and need a
-// window no larger than its content and kLargestZstdWindow; anything else
+// window no larger than its content and kLargestZstdWindow; a frame that
+// declares more content than its blocks can hold is corrupt. Anything else
 // (skippable frames and trailing bytes included) fails with the library's
 // error name.
-std::expected<ZstdFrames, DecodeFailure> readZstdFrames(std::span<const std::uint8_t> payload);
+// `walked`, when given, gets each frame's bytes once its headers are read:
+// the walk touches every block header, and with them pages all over a
+// mapped payload, which a caller can give back frame by frame.
+std::expected<ZstdFrames, DecodeFailure> readZstdFrames(
+    std::span<const std::uint8_t> payload,
+    const std::function<void(std::span<const std::uint8_t>)>& walked = {});
 
 }  // namespace wexlo

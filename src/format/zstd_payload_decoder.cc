@@ -1,13 +1,13 @@
 #include "format/zstd_payload_decoder.h"
 
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include <algorithm>
 #include <bit>
-#include <new>
 
 #include "format/zstd_frames.h"
-#include "platform/workers.h"
 
 namespace wexlo {
 namespace {
@@ -24,67 +24,81 @@ struct DCtxDeleter {
 };
 using DCtxPtr = std::unique_ptr<ZSTD_DCtx, DCtxDeleter>;
 
-// One decoder per worker, refusing windows past the launcher's bound even
-// if the frame walk were to miss one.
-std::expected<DCtxPtr, DecodeFailure> makeDecoder() {
-  DCtxPtr context(ZSTD_createDCtx());
-  if (!context) return failZstd(ZSTD_error_memory_allocation);
-  const std::size_t set = ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax,
-                                                 std::countr_zero(kLargestZstdWindow));
-  if (ZSTD_isError(set)) return failZstd(ZSTD_getErrorCode(set));
-  return context;
-}
+class ZstdDecoder : public BlockCodec::Decoder {
+ public:
+  ZstdDecoder(std::span<const std::uint8_t> payload, const ZstdFrames& layout, DCtxPtr context)
+      : payload_(payload), layout_(layout), context_(std::move(context)) {}
 
-std::expected<void, DecodeFailure> decodeFrame(ZSTD_DCtx* context,
-                                               std::span<const std::uint8_t> frame,
-                                               std::span<std::uint8_t> output) {
-  // The library checks the content size and the checksum against the frame's header.
-  const std::size_t decoded =
-      ZSTD_decompressDCtx(context, output.data(), output.size(), frame.data(), frame.size());
-  if (ZSTD_isError(decoded)) return failZstd(ZSTD_getErrorCode(decoded));
-  if (decoded != output.size()) return failZstd(ZSTD_error_corruption_detected);
-  return {};
-}
+  std::expected<void, DecodeFailure> decode(std::size_t index, BlockBuffer& out) override {
+    const ZstdFrame& frame = layout_.frames[index];
+    const auto bytes = payload_.subspan(frame.compressedOffset, frame.compressedSize);
+    // The frame walk held its declared size to what its blocks can hold.
+    if (frame.uncompressedSize > SIZE_MAX || !out.resize(frame.uncompressedSize)) {
+      return failZstd(ZSTD_error_memory_allocation);
+    }
+    // The library checks the content size and the checksum against the frame's header.
+    const std::size_t decoded =
+        ZSTD_decompressDCtx(context_.get(), out.data(), out.size(), bytes.data(), bytes.size());
+    if (ZSTD_isError(decoded)) return failZstd(ZSTD_getErrorCode(decoded));
+    if (decoded != out.size()) return failZstd(ZSTD_error_corruption_detected);
+    return {};
+  }
+
+ private:
+  std::span<const std::uint8_t> payload_;
+  const ZstdFrames& layout_;
+  DCtxPtr context_;
+};
+
+class ZstdCodec : public BlockCodec {
+ public:
+  ZstdCodec(std::span<const std::uint8_t> payload, ZstdFrames layout)
+      : payload_(payload), layout_(std::move(layout)) {
+    for (const ZstdFrame& frame : layout_.frames) {
+      largest_ = std::max(largest_, frame.uncompressedSize);
+    }
+  }
+
+  std::size_t blockCount() const override { return layout_.frames.size(); }
+  std::uint64_t largestBlock() const override { return largest_; }
+  // Decoding straight into the output needs no window of its own.
+  std::uint64_t decoderMemory() const override { return ZSTD_estimateDCtxSize(); }
+  std::span<const std::uint8_t> compressedBytes(std::size_t index) const override {
+    const ZstdFrame& frame = layout_.frames[index];
+    return payload_.subspan(frame.compressedOffset, frame.compressedSize);
+  }
+
+  // One decoder per worker, refusing windows past the launcher's bound even
+  // if the frame walk were to miss one.
+  std::expected<std::unique_ptr<Decoder>, DecodeFailure> makeDecoder() const override {
+    DCtxPtr context(ZSTD_createDCtx());
+    if (!context) return failZstd(ZSTD_error_memory_allocation);
+    const std::size_t set = ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax,
+                                                   std::countr_zero(kLargestZstdWindow));
+    if (ZSTD_isError(set)) return failZstd(ZSTD_getErrorCode(set));
+    return std::make_unique<ZstdDecoder>(payload_, layout_, std::move(context));
+  }
+
+ private:
+  std::span<const std::uint8_t> payload_;
+  ZstdFrames layout_;
+  std::uint64_t largest_ = 0;
+};
 
 }  // namespace
 
-std::expected<PayloadBuffer, DecodeFailure> decodeZstdPayload(
-    std::span<const std::uint8_t> compressed, std::uint64_t decompressedLength, unsigned threads,
-    const BlockDoneFn& done) {
+std::expected<std::unique_ptr<BlockCodec>, DecodeFailure> zstdFrameCodec(
+    std::span<const std::uint8_t> compressed, std::uint64_t decompressedLength,
+    const std::function<void(std::span<const std::uint8_t>)>& walked) {
   // The frame headers are judged, and their sizes added up, before any
   // memory for the output is taken.
-  auto layout = readZstdFrames(compressed);
+  auto layout = readZstdFrames(compressed, walked);
   if (!layout) return std::unexpected(layout.error());
   if (layout->uncompressedSize > decompressedLength) return failZstd(ZSTD_error_dstSize_tooSmall);
   if (layout->uncompressedSize < decompressedLength) {
     return std::unexpected(DecodeFailure{Failure::LengthMismatch, 0, {}});
   }
-
-  if (decompressedLength > SIZE_MAX) return failZstd(ZSTD_error_memory_allocation);
-  const auto size = static_cast<std::size_t>(decompressedLength);
-  // Not zero-filled: the frames' sizes add up to the whole buffer.
-  std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size]);
-  if (!data) return failZstd(ZSTD_error_memory_allocation);
-
-  // Frames are handed out in order, so when several are damaged the answer
-  // is the first of them whatever the timing.
-  const std::span<std::uint8_t> output(data.get(), size);
-  OrderedItems<DecodeFailure> frames(layout->frames.size());
-  runOnWorkers(workerCount(threads, layout->frames.size()), [&] {
-    auto context = makeDecoder();
-    while (auto index = frames.take()) {
-      const ZstdFrame& frame = layout->frames[*index];
-      const auto bytes = compressed.subspan(frame.compressedOffset, frame.compressedSize);
-      auto decoded =
-          context ? decodeFrame(context->get(), bytes,
-                                output.subspan(frame.uncompressedOffset, frame.uncompressedSize))
-                  : std::expected<void, DecodeFailure>(std::unexpected(context.error()));
-      if (!decoded) frames.fail(*index, decoded.error());
-      if (done) done(bytes);
-    }
-  });
-  if (auto failed = frames.firstFailure()) return std::unexpected(*failed);
-  return PayloadBuffer(std::move(data), size);
+  return std::make_unique<ZstdCodec>(compressed, std::move(*layout));
 }
 
 }  // namespace wexlo

@@ -49,20 +49,23 @@ MarkerState testMarker(FileSystem& fs, ErrorLog& log, std::string_view metadataP
 
 Status decodeAndUnpack(FileSystem& fs, ErrorLog& log, const InstallRequest& request) {
   const EmbeddedBuild& build = request.build;
-  // Memory is given back as soon as nothing reads it again: each block's
-  // compressed bytes once it is decoded, each entry's content once written.
-  // The decoded archive goes as a whole right after unpacking.
-  BlockDoneFn blockDone;
+  // Decoding and writing overlap in bounded memory: each block's compressed
+  // bytes are given back once it is decoded, and its decoded bytes reused
+  // once its files are written.
+  StreamOptions options;
   if (request.image != nullptr) {
-    blockDone = [image = request.image](auto bytes) { image->release(bytes); };
+    options.done = [image = request.image](auto bytes) { image->release(bytes); };
   }
-  auto decoded = decodePayload(build.payload, build.decompressedLength, 0, blockDone);
-  if (!decoded) {
-    if (const auto line = decodeFailureLine(decoded.error()); !line.empty()) log.logError({line});
-    return fail(decoded.error().failure);
+  auto unpacked = [&]() -> std::expected<void, DecodeFailure> {
+    auto stream = PayloadStream::open(build.payload, build.decompressedLength, options);
+    if (!stream) return std::unexpected(stream.error());
+    return unpackStream(fs, **stream, build.decompressedLength, request.installDirectory);
+  }();
+  if (!unpacked) {
+    if (const auto line = decodeFailureLine(unpacked.error()); !line.empty()) log.logError({line});
+    return fail(unpacked.error().failure);
   }
-  return unpackArchive(fs, decoded->bytes(), request.installDirectory, 0,
-                       [&decoded](auto content) { decoded->release(content); });
+  return {};
 }
 
 // Writes the build metadata text, byte for byte, as the install's marker:

@@ -1,26 +1,30 @@
-// Writing a decoded archive's entries into the install directory.
+// Writing an archive's entries into the install directory as they pass.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <expected>
 #include <span>
 #include <string_view>
 
+#include "format/payload_stream.h"
 #include "platform/file_system.h"
 
 namespace wexlo {
 
-// Called with an entry's content once it is written and nothing reads it again.
-using EntryWrittenFn = std::function<void(std::span<const std::uint8_t> content)>;
+// Writes every entry of the archive `blocks` yields (`size` bytes in all)
+// below `installDirectory`, in archive order, each file as its content
+// passes: created private, written piece by piece, and given its mode,
+// which follows its content, at the end. Each directory is created once,
+// before the files in it. Entries whose paths could escape the install
+// directory are refused with BadPathName before anything of them is
+// written. The first failure ends the walk, a decoder's included; what was
+// written before it stays, and the caller removes it.
+std::expected<void, DecodeFailure> unpackStream(FileSystem& fs, ByteBlocks& blocks,
+                                                std::uint64_t size,
+                                                std::string_view installDirectory);
 
-// Writes every archive entry below `installDirectory` on up to `threads`
-// threads (0: one per core). Each directory is created once, before the
-// files in it. Entries whose paths could escape the install directory are
-// refused with BadPathName before anything of them is written. When entries
-// fail, the failure is that of the first failing one in archive order; every
-// entry before it is written, and later ones may be.
+// The same for an archive held whole in memory.
 Status unpackArchive(FileSystem& fs, std::span<const std::uint8_t> archive,
-                     std::string_view installDirectory, unsigned threads = 0,
-                     const EntryWrittenFn& written = {});
+                     std::string_view installDirectory);
 
 }  // namespace wexlo

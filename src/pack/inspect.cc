@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "format/archive_reader.h"
+#include "format/archive_stream.h"
 #include "format/footer.h"
 #include "format/payload_decoder.h"
 #include "format/stub_marker.h"
 #include "format/zstd_frames.h"
+#include "image/executable_kind.h"
 #include "image/pe_resources.h"
 #include "metadata/build_metadata.h"
 #include "metadata/start_mode.h"
@@ -73,70 +76,83 @@ PackResult<void> verifyStream(const EmbeddedBuild& build) {
   return {};
 }
 
-// Walks the archive, listing entries when asked and checking every one when
-// verifying.
-PackResult<std::size_t> walkArchive(std::span<const std::uint8_t> archive,
-                                    const InspectOptions& options, std::ostream& out) {
-  auto reader = ArchiveReader::open(archive);
-  if (!reader) return packError("archive does not start with ZELPA");
-  std::set<std::string_view> seen;
-  std::uint64_t walked = kArchiveOverhead;
-  while (true) {
-    auto entry = reader->next();
-    if (!entry)
-      return packError("archive entry " + std::to_string(seen.size() + 1) +
-                       " overruns the archive");
-    if (!*entry) break;
-    const ArchiveEntry& e = **entry;
-    if (options.list) {
-      out << std::oct << e.mode << std::dec << ' ' << e.content.size() << ' ' << e.path << '\n';
-    }
-    walked += archiveEntrySize(e.path.size(), e.content.size());
-    if (!options.verify) continue;
-    if (!checkEntryPath(e.path))
-      return packError("archive holds an unsafe path '" + std::string(e.path) + "'");
-    if (!seen.insert(e.path).second)
-      return packError("archive holds '" + std::string(e.path) + "' twice");
-    if (e.mode != 0100644 && e.mode != 0100755) {
-      return packError("archive entry '" + std::string(e.path) + "' has an unexpected mode");
-    }
-  }
-  if (options.verify) {
-    const std::string_view tail(
-        reinterpret_cast<const char*>(archive.data()) + archive.size() - kArchiveMagic.size(),
-        kArchiveMagic.size());
-    if (walked != archive.size() || tail != kArchiveMagic) {
-      return packError("archive does not end with its ZELPA trailer");
-    }
-  }
-  return seen.size();
+// Whether the stream failed in its decoding rather than in the archive it carries.
+bool isDecodeFailure(const DecodeFailure& failure) {
+  return failure.code != 0 || !failure.zstdError.empty() ||
+         (failure.failure != Failure::CorruptedData && failure.failure != Failure::BadHeader &&
+          failure.failure != Failure::BadPathName);
 }
 
-PackResult<void> verifyReleaseLayout(std::span<const std::uint8_t> archive,
-                                     std::string_view metadataText) {
+PackError decodeError(const DecodeFailure& failure) {
+  return PackError{"payload does not decode: " + describeDecodeFailure(failure)};
+}
+
+// Walks the archive as it is decoded, block by block, listing entries when
+// asked and checking every one, and the release's layout, when verifying.
+PackResult<std::size_t> walkArchive(ArchiveStream& archive, const InspectOptions& options,
+                                    std::string_view metadataText, NativeCode& code,
+                                    std::ostream& out) {
+  if (auto opened = archive.open(); !opened) {
+    if (isDecodeFailure(opened.error())) return std::unexpected(decodeError(opened.error()));
+    return packError("archive does not start with ZELPA");
+  }
   auto metadata = decodeBuildMetadata(metadataText);
-  if (!metadata) return packError("metadata does not parse");
-  const std::string erts = "erts-" + metadata->ertsVersion + "/";
-  const std::string releases = "releases/" + metadata->appVersion + "/";
+  if (options.verify && !metadata) return packError("metadata does not parse");
+  const std::string erts = metadata ? "erts-" + metadata->ertsVersion + "/" : "";
+  const std::string releases = metadata ? "releases/" + metadata->appVersion + "/" : "";
   bool hasErts = false;
   bool hasRelease = false;
-  auto reader = ArchiveReader::open(archive);
-  for (auto entry = reader->next(); entry && *entry; entry = reader->next()) {
-    hasErts = hasErts || (*entry)->path.starts_with(erts);
-    hasRelease = hasRelease || (*entry)->path.starts_with(releases);
+  std::set<std::string> seen;
+  std::size_t count = 0;
+  auto failed = [&](const DecodeFailure& failure) -> PackResult<std::size_t> {
+    if (isDecodeFailure(failure)) return std::unexpected(decodeError(failure));
+    return packError("archive entry " + std::to_string(count + 1) + " overruns the archive");
+  };
+  while (true) {
+    auto entry = archive.nextEntry();
+    if (!entry) return failed(entry.error());
+    if (!*entry) break;
+    const std::string path((*entry)->path);
+    const std::uint64_t size = (*entry)->size;
+    // A file is kept whole only while its first bytes may start a program.
+    std::vector<std::uint8_t> content;
+    bool mayBeNative = true;
+    for (auto piece = archive.nextPiece(); !piece || !piece->empty(); piece = archive.nextPiece()) {
+      if (!piece) return failed(piece.error());
+      if (!mayBeNative) continue;
+      content.insert(content.end(), piece->begin(), piece->end());
+      if (content.size() >= image::kExecutableMagicSize) {
+        mayBeNative = image::mayBeExecutable(content);
+        if (!mayBeNative) content = {};
+      }
+    }
+    code.paths.push_back(path);
+    if (mayBeNative && image::mayBeExecutable(content)) {
+      if (auto executable = image::identifyExecutable(content)) {
+        code.files.push_back({path, std::move(*executable)});
+      }
+    }
+    auto mode = archive.mode();
+    if (!mode) return failed(mode.error());
+    ++count;
+    if (options.list) out << std::oct << *mode << std::dec << ' ' << size << ' ' << path << '\n';
+    if (!options.verify) continue;
+    if (!checkEntryPath(path)) return packError("archive holds an unsafe path '" + path + "'");
+    if (!seen.insert(path).second) return packError("archive holds '" + path + "' twice");
+    if (*mode != 0100644 && *mode != 0100755) {
+      return packError("archive entry '" + path + "' has an unexpected mode");
+    }
+    hasErts = hasErts || path.starts_with(erts);
+    hasRelease = hasRelease || path.starts_with(releases);
   }
+  std::ranges::sort(code.paths);
+  if (!options.verify) return count;
+  auto trailer = archive.endsWithTrailer();
+  if (!trailer) return failed(trailer.error());
+  if (!*trailer) return packError("archive does not end with its ZELPA trailer");
   if (!hasErts) return packError("archive holds nothing under " + erts);
   if (!hasRelease) return packError("archive holds nothing under " + releases);
-  return {};
-}
-
-// Judged from the stream's index before any memory is taken for decoding.
-PackResult<PayloadBuffer> decodeChecked(const EmbeddedBuild& build) {
-  if (auto checked = verifyStream(build); !checked) return std::unexpected(checked.error());
-  auto archive = decodePayload(build.payload, build.decompressedLength);
-  if (!archive)
-    return packError("payload does not decode: " + describeDecodeFailure(archive.error()));
-  return std::move(*archive);
+  return count;
 }
 
 // "system libraries: 2", then one line each: the name, the first file that
@@ -214,32 +230,29 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
     if (!marker) return packError("the stub part carries no stub marker");
     if (auto checked = verifyMetadata(*build); !checked) return checked;
   }
-  // Plain inspection decodes too, for the system libraries; a payload that
-  // does not decode is then reported rather than refused.
-  auto decoded = decodeChecked(*build);
-  if (!decoded) {
-    if (options.list || options.verify) return std::unexpected(decoded.error());
-    out << "system libraries: unknown (" << decoded.error().message << ")\n";
+  // Plain inspection walks the archive too, for the system libraries; a
+  // payload that does not decode is then reported rather than refused.
+  const bool checking = options.list || options.verify;
+  if (auto checked = verifyStream(*build); !checked) {
+    if (checking) return checked;
+    out << "system libraries: unknown (" << checked.error().message << ")\n";
     return {};
   }
-  const auto archive = decoded->bytes();
-  std::size_t entries = 0;
-  if (options.list || options.verify) {
-    auto walked = walkArchive(archive, options, out);
-    if (!walked) return std::unexpected(walked.error());
-    entries = *walked;
+  // Decoded and walked block by block, in the memory a first run takes.
+  NativeCode code;
+  auto walked = [&]() -> PackResult<std::size_t> {
+    auto stream = PayloadStream::open(build->payload, build->decompressedLength);
+    if (!stream) return std::unexpected(decodeError(stream.error()));
+    ArchiveStream archive(**stream, build->decompressedLength);
+    return walkArchive(archive, options, build->metadataText, code, out);
+  }();
+  if (!walked) {
+    if (checking) return std::unexpected(walked.error());
+    out << "system libraries: unknown (" << walked.error().message << ")\n";
+    return {};
   }
-  if (auto code = findNativeCode(archive)) {
-    printSystemLibraries(systemLibraries(*code, marker ? marker->target : std::string_view{}), out);
-  } else if (options.verify) {
-    return std::unexpected(code.error());
-  } else {
-    out << "system libraries: unknown (" << code.error().message << ")\n";
-  }
-  if (options.verify) {
-    if (auto checked = verifyReleaseLayout(archive, build->metadataText); !checked) return checked;
-    out << "verified: " << entries << " entries\n";
-  }
+  printSystemLibraries(systemLibraries(code, marker ? marker->target : std::string_view{}), out);
+  if (options.verify) out << "verified: " << *walked << " entries\n";
   return {};
 }
 

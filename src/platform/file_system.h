@@ -39,6 +39,18 @@ class MappedFile {
   virtual void release(std::span<const std::uint8_t> /*part*/) const {}
 };
 
+// A file being written piece by piece, in order; closed when destroyed.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // Appends `piece`.
+  virtual Status write(std::span<const std::uint8_t> piece) = 0;
+  // Gives the file the bits `mode & 0777` where the platform has Unix
+  // permissions, starts writing it back to the disk without waiting for it,
+  // and closes it.
+  virtual Status finish(std::uint32_t mode) = 0;
+};
+
 enum class LockMode { Shared, Exclusive };
 
 // A lock between processes on a lock file, released when destroyed or when
@@ -86,6 +98,11 @@ class FileSystem {
   // removed and replaced by the file, never written through.
   virtual Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
                            std::uint32_t mode) = 0;
+
+  // Creates or truncates `path` for writing piece by piece, readable and
+  // writable by its owner alone until finish() gives it its mode. A link in
+  // the file's place is removed and replaced, never written through.
+  virtual Result<std::unique_ptr<WritableFile>> createFile(std::string_view path) = 0;
 
   // Opens a file for reading. The handle is never inherited by child processes.
   virtual Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) = 0;

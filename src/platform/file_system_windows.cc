@@ -79,13 +79,14 @@ Status makePathAt(const std::wstring& path) {
   return {};
 }
 
-Status writeAllAt(HANDLE file, std::span<const std::uint8_t> content) {
+// Writes `content` at `start` in the file.
+Status writeAllAt(HANDLE file, std::span<const std::uint8_t> content, std::uint64_t start = 0) {
   std::uint64_t offset = 0;
   while (offset < content.size()) {
     auto chunk = static_cast<DWORD>(std::min<std::uint64_t>(content.size() - offset, kMaxTransfer));
     OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    position.Offset = static_cast<DWORD>(start + offset);
+    position.OffsetHigh = static_cast<DWORD>((start + offset) >> 32);
     DWORD written = 0;
     if (!WriteFile(file, content.data() + offset, chunk, &written, &position)) {
       return fail(win32::lastFailure());
@@ -95,6 +96,26 @@ Status writeAllAt(HANDLE file, std::span<const std::uint8_t> content) {
   }
   return {};
 }
+
+class WindowsWritableFile final : public WritableFile {
+ public:
+  explicit WindowsWritableFile(UniqueHandle file) : file_(std::move(file)) {}
+  Status write(std::span<const std::uint8_t> piece) override {
+    auto written = writeAllAt(file_.get(), piece, offset_);
+    if (written) offset_ += piece.size();
+    return written;
+  }
+  // Windows has no permission bits to apply, nor a way to start writeback
+  // without waiting for it.
+  Status finish(std::uint32_t /*mode*/) override {
+    if (!CloseHandle(file_.release())) return fail(win32::lastFailure());
+    return {};
+  }
+
+ private:
+  UniqueHandle file_;
+  std::uint64_t offset_ = 0;
+};
 
 class WindowsReadableFile final : public ReadableFile {
  public:
@@ -225,6 +246,15 @@ class WindowsFileSystem final : public FileSystem {
     auto file = openFile(*wide, GENERIC_WRITE, CREATE_ALWAYS);
     if (!file) return std::unexpected(file.error());
     return writeAllAt(file->get(), content);
+  }
+
+  Result<std::unique_ptr<WritableFile>> createFile(std::string_view path) override {
+    auto wide = win32::extendedPath(path);
+    if (!wide) return std::unexpected(wide.error());
+    if (auto removed = removeIfLink(*wide); !removed) return std::unexpected(removed.error());
+    auto file = openFile(*wide, GENERIC_WRITE, CREATE_ALWAYS);
+    if (!file) return std::unexpected(file.error());
+    return std::make_unique<WindowsWritableFile>(std::move(*file));
   }
 
   Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) override {

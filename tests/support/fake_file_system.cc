@@ -200,6 +200,37 @@ Status FakeFileSystem::writeFile(std::string_view path, std::span<const std::uin
   return {};
 }
 
+namespace {
+
+class FakeWritableFile : public WritableFile {
+ public:
+  explicit FakeWritableFile(FakeFileSystem::Node& node) : node_(node) {}
+  Status write(std::span<const std::uint8_t> piece) override {
+    node_.content.append(reinterpret_cast<const char*>(piece.data()), piece.size());
+    return {};
+  }
+  Status finish(std::uint32_t mode) override {
+    node_.mode = mode & 0777;
+    return {};
+  }
+
+ private:
+  FakeFileSystem::Node& node_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<WritableFile>> FakeFileSystem::createFile(std::string_view path) {
+  std::lock_guard lock(writing_.mutex);
+  if (auto s = injected(Op::WriteFile, path); !s) return fail(s.error());
+  std::string p = normalize(path);
+  if (!isDirectory(parentOf(p))) return fail(Failure::FileNotFound);
+  auto it = nodes_.find(p);
+  if (it != nodes_.end() && it->second.kind == EntryKind::Directory) return fail(Failure::IsDir);
+  Node& created = nodes_[p] = Node{EntryKind::File, {}, 0600};
+  return std::make_unique<FakeWritableFile>(created);
+}
+
 Result<std::unique_ptr<ReadableFile>> FakeFileSystem::openForReading(std::string_view path) {
   if (auto s = injected(Op::OpenForReading, path); !s) return fail(s.error());
   const Node* n = node(path);

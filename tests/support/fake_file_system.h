@@ -78,6 +78,9 @@ class FakeFileSystem : public FileSystem {
   Status checkExists(std::string_view path) override;
   Status writeFile(std::string_view path, std::span<const std::uint8_t> content,
                    std::uint32_t mode) override;
+  // Recorded as "writeFile path" and failed by Op::WriteFile, like writeFile;
+  // the content grows as it is written.
+  Result<std::unique_ptr<WritableFile>> createFile(std::string_view path) override;
   Result<std::unique_ptr<ReadableFile>> openForReading(std::string_view path) override;
   Result<std::unique_ptr<MappedFile>> mapReadOnly(std::string_view path) override;
   Result<std::vector<DirectoryEntry>> listDirectory(std::string_view path) override;
