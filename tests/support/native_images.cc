@@ -18,16 +18,16 @@ void putBig(std::string& bytes, std::size_t at, std::uint32_t value) {
 
 }  // namespace
 
-std::string elfImage(const ElfSpec& spec) {
+std::string elfImage(const ElfSpec& shape) {
   constexpr std::uint64_t kBase = 0x10000;
-  const std::uint16_t segments = spec.interpreter ? 3 : 2;
+  const std::uint16_t segments = shape.interpreter ? 3 : 2;
   std::string file(64, '\0');
   file.replace(0, 7,
                "\x7f"
                "ELF\x02\x01\x01");
-  file[7] = static_cast<char>(spec.osAbi);
-  put<std::uint16_t>(file, 16, spec.type);
-  put<std::uint16_t>(file, 18, spec.machine);
+  file[7] = static_cast<char>(shape.osAbi);
+  put<std::uint16_t>(file, 16, shape.type);
+  put<std::uint16_t>(file, 18, shape.machine);
   put<std::uint32_t>(file, 20, 1);
   put<std::uint64_t>(file, 32, 64);  // program headers right after
   put<std::uint16_t>(file, 52, 64);
@@ -37,7 +37,7 @@ std::string elfImage(const ElfSpec& spec) {
   const std::size_t strings = 64 + 56 * segments;
   std::string table(1, '\0');
   std::vector<std::uint64_t> nameOffsets;
-  for (const std::string& name : spec.needed) {
+  for (const std::string& name : shape.needed) {
     nameOffsets.push_back(table.size());
     table += name + '\0';
   }
@@ -67,17 +67,17 @@ std::string elfImage(const ElfSpec& spec) {
   };
   segment(0, 1, 0, file.size());
   segment(1, 2, dynamic, file.size() - dynamic);
-  if (spec.interpreter) segment(2, 3, strings + interpreter, 17);
+  if (shape.interpreter) segment(2, 3, strings + interpreter, 17);
   return file;
 }
 
-std::string peFile(const PeSpec& spec) {
+std::string peFile(const PeSpec& shape) {
   constexpr std::size_t kPe = 0x40;
   constexpr std::size_t kOptional = kPe + 24;
   constexpr std::uint32_t kSectionAddress = 0x1000;
   constexpr std::size_t kSectionData = 0x200;
-  const std::size_t optionalSize = spec.pe32Plus ? 240 : 224;
-  const std::size_t directories = kOptional + (spec.pe32Plus ? 112 : 96);
+  const std::size_t optionalSize = shape.pe32Plus ? 240 : 224;
+  const std::size_t directories = kOptional + (shape.pe32Plus ? 112 : 96);
   const std::size_t sectionTable = kOptional + optionalSize;
 
   std::string file(kSectionData, '\0');
@@ -85,31 +85,31 @@ std::string peFile(const PeSpec& spec) {
   file[1] = 'Z';
   put<std::uint32_t>(file, 0x3c, kPe);
   file.replace(kPe, 4, std::string("PE\0\0", 4));
-  put<std::uint16_t>(file, kPe + 4, spec.machine);
+  put<std::uint16_t>(file, kPe + 4, shape.machine);
   put<std::uint16_t>(file, kPe + 6, 1);  // one section
   put<std::uint16_t>(file, kPe + 20, static_cast<std::uint16_t>(optionalSize));
-  put<std::uint16_t>(file, kPe + 22, spec.dll ? 0x2022 : 0x0022);
-  put<std::uint16_t>(file, kOptional, spec.pe32Plus ? 0x20b : 0x10b);
+  put<std::uint16_t>(file, kPe + 22, shape.dll ? 0x2022 : 0x0022);
+  put<std::uint16_t>(file, kOptional, shape.pe32Plus ? 0x20b : 0x10b);
   put<std::uint32_t>(file, kOptional + 32, 0x1000);
   put<std::uint32_t>(file, kOptional + 36, 0x200);
   put<std::uint32_t>(file, kOptional + 56, 0x2000);
   put<std::uint32_t>(file, kOptional + 60, kSectionData);
-  put<std::uint16_t>(file, kOptional + 68, spec.subsystem);
+  put<std::uint16_t>(file, kOptional + 68, shape.subsystem);
   put<std::uint32_t>(file, directories - 4, 16);
 
   // .idata: the descriptors, an empty one, then the names.
-  std::string data((spec.imports.size() + 1) * 20, '\0');
-  for (std::size_t i = 0; i < spec.imports.size(); ++i) {
+  std::string data((shape.imports.size() + 1) * 20, '\0');
+  for (std::size_t i = 0; i < shape.imports.size(); ++i) {
     put<std::uint32_t>(data, 20 * i + 12,
                        kSectionAddress + static_cast<std::uint32_t>(data.size()));
     put<std::uint32_t>(data, 20 * i + 16, kSectionAddress);
-    data += spec.imports[i] + '\0';
+    data += shape.imports[i] + '\0';
   }
   data.resize((data.size() + 0x1ff) / 0x200 * 0x200, '\0');
-  if (!spec.imports.empty()) {
+  if (!shape.imports.empty()) {
     put<std::uint32_t>(file, directories + 8, kSectionAddress);
     put<std::uint32_t>(file, directories + 12,
-                       static_cast<std::uint32_t>(20 * spec.imports.size()));
+                       static_cast<std::uint32_t>(20 * shape.imports.size()));
   }
   file.replace(sectionTable, 6, ".idata");
   put<std::uint32_t>(file, sectionTable + 8, static_cast<std::uint32_t>(data.size()));

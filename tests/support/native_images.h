@@ -24,7 +24,7 @@ struct ElfSpec {
 
 // A 64-bit little-endian ELF file: one PT_LOAD over the whole file, a
 // PT_DYNAMIC naming `needed`, and a PT_INTERP when asked.
-std::string elfImage(const ElfSpec& spec);
+std::string elfImage(const ElfSpec& shape);
 
 struct PeSpec {
   std::uint16_t machine = kPeAmd64;
@@ -35,7 +35,7 @@ struct PeSpec {
 };
 
 // A PE image with one section that holds its import directory.
-std::string peFile(const PeSpec& spec);
+std::string peFile(const PeSpec& shape);
 
 // A thin 64-bit little-endian Mach-O file of `fileType` (2 program, 6 library).
 std::string machOImage(std::uint32_t cpuType, std::uint32_t fileType = 2);
