@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/launcher_kit.h"
+#include "support/sanitizer.h"
 #include "support/synthetic_release.h"
 
 namespace wexlo::testing {
@@ -99,6 +100,7 @@ TEST_F(LifecycleTest, ASlowReaderGetsEveryByteInOrderWithStandardError) {
 
 TEST_F(LifecycleTest, ASpliceFailureFallsBackAndOnlyAGoneReaderStopsTheRuntime) {
   if (shell("strace -o /dev/null true").status != 0) GTEST_SKIP() << "strace cannot trace here";
+  if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer's leak check cannot run under strace";
   // 3,000,000 bytes into a named pipe, so that faults can be aimed at the
   // relay's side of it alone.
   const std::string line(999, 'o');
