@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <lzma.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 #include <sstream>
 
 #include "format/archive_reader.h"
@@ -16,6 +19,7 @@
 #include "pack/launcher_writer.h"
 #include "pack/packer.h"
 #include "pack/release_archive.h"
+#include "pack/release_cookie.h"
 #include "pack/xz_encoder.h"
 #include "support/native_images.h"
 #include "support/pe_images.h"
@@ -238,6 +242,13 @@ TEST_F(PackerTest, AReleaseWithoutElixirOrCookieBootsAsAServiceAndGetsACookie) {
     return std::string("none");
   };
   const std::string derived = cookieOf("derived");
+  // The digest of the whole archive as it holds the placeholder, as ever:
+  // a release packed again keeps the cookie its nodes know.
+  auto placeholder = readRelease(release_, {});
+  ASSERT_TRUE(placeholder && addMissingCookie(*placeholder, std::nullopt));
+  auto archive = buildReleaseArchive(*placeholder);
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(derived, cookieFromDigest(lzma_crc64(archive->data(), archive->size(), 0)));
   EXPECT_TRUE(notes.front().starts_with("start mode: service, as the release has no elixir"));
   EXPECT_EQ(notes.back(),
             "added releases/COOKIE, derived from the release "
@@ -403,6 +414,36 @@ TEST_F(PackerTest, FailuresLeaveNoOutputBehind) {
 
   EXPECT_FALSE(packRelease(options(root_ / "missing-dir" / "demo")));
   EXPECT_FALSE(fs::exists(root_ / "missing-dir"));
+
+  // A file that grows while it is packed, and a payload that fills the
+  // disk, are told as such, for either compression.
+  for (auto compression : {Compression::Xz, Compression::Zstd}) {
+    auto growing = options(out_ / "grown");
+    growing.compression = compression;
+    bool grown = false;
+    growing.progress = [&](std::string_view, std::uint64_t, std::uint64_t) {
+      if (!std::exchange(grown, true)) write(release_ / "bin/demo_app", "#!/bin/sh\nexec a\n");
+    };
+    packed = packRelease(growing);
+    write(release_ / "bin/demo_app", "#!/bin/sh\n");
+    ASSERT_FALSE(packed);
+    EXPECT_EQ(packed.error().message, "release file '" + (release_ / "bin/demo_app").string() +
+                                          "' changed while it was packed; pack again once it "
+                                          "stays put");
+    auto full = options(out_ / "full");
+    full.compression = compression;
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = 8192;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    packed = packRelease(full);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ASSERT_FALSE(packed);
+    EXPECT_EQ(packed.error().message,
+              "cannot write '" + (out_ / "full").string() + "': File too large");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out_), {}), 1);
+  }
 
   // A bad release leaves an earlier launcher as it was.
   write(out_ / "demo", "previous launcher");

@@ -29,6 +29,7 @@ class PeChecksum {
   explicit PeChecksum(std::size_t checksumOffset) : checksumOffset_(checksumOffset) {}
   void add(std::span<const std::uint8_t> bytes);
   std::uint32_t finish() const;
+  std::size_t offset() const { return checksumOffset_; }
 
  private:
   std::size_t checksumOffset_;

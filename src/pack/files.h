@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +36,12 @@ inline PackResult<std::vector<std::uint8_t>> readWholeFile(const std::filesystem
     return std::unexpected(read.error());
   return bytes;
 }
+
+// Reads a regular file of exactly `size` bytes a piece at a time, handing
+// each piece to `take` (a failure there stops the read). A file whose size
+// is not `size` any more is refused: its length was already promised.
+PackResult<void> readFileInPieces(
+    const std::filesystem::path& path, std::string_view what, Links links, std::uint64_t size,
+    const std::function<PackResult<void>(std::span<const std::uint8_t>)>& take);
 
 }  // namespace wexlo

@@ -20,6 +20,7 @@
 #include "pack/stub.h"
 #include "pack/system_libraries.h"
 #include "pack/xz_encoder.h"
+#include "platform/file_system.h"
 
 namespace wexlo {
 
@@ -188,16 +189,30 @@ void describeResources(std::span<const std::uint8_t> stub, std::ostream& out) {
 }  // namespace
 
 PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& out) {
-  auto image = readWholeFile(options.launcher, "launcher");
-  if (!image) return std::unexpected(image.error());
-  auto build = locateEmbeddedBuild(*image);
+  // Mapped rather than read: a payload's pages are given back as its blocks
+  // are decoded, so a large launcher is inspected in little memory.
+  std::error_code error;
+  if (std::filesystem::exists(options.launcher, error) &&
+      !std::filesystem::is_regular_file(options.launcher, error)) {
+    return packError("launcher is not a regular file: " + quoted(options.launcher));
+  }
+  auto mapped = realFileSystem().mapReadOnly(options.launcher.string());
+  if (!mapped) {
+    if (mapped.error() == Failure::FileNotFound) {
+      return packError("launcher not found: " + quoted(options.launcher));
+    }
+    return packError("cannot read launcher " + quoted(options.launcher) + ": " +
+                     std::string(failureName(mapped.error())));
+  }
+  const std::span<const std::uint8_t> image = (*mapped)->bytes();
+  auto build = locateEmbeddedBuild(image);
   if (!build) {
     return packError("'" + options.launcher.string() + "' " +
                      (build.error() == Failure::InvalidExe ? "carries no packed release"
                                                            : "has a damaged footer"));
   }
-  const auto stubBytes = std::span<const std::uint8_t>(*image).first(
-      static_cast<std::size_t>(build->payload.data() - image->data()));
+  const auto stubBytes =
+      image.first(static_cast<std::size_t>(build->payload.data() - image.data()));
   const auto marker = findStubMarker(stubBytes);
   const bool zstd = isZstdPayload(build->payload);
 
@@ -241,7 +256,9 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   // Decoded and walked block by block, in the memory a first run takes.
   NativeCode code;
   auto walked = [&]() -> PackResult<std::size_t> {
-    auto stream = PayloadStream::open(build->payload, build->decompressedLength);
+    const StreamOptions streamOptions{
+        .done = [&](std::span<const std::uint8_t> block) { (*mapped)->release(block); }};
+    auto stream = PayloadStream::open(build->payload, build->decompressedLength, streamOptions);
     if (!stream) return std::unexpected(decodeError(stream.error()));
     ArchiveStream archive(**stream, build->decompressedLength);
     return walkArchive(archive, options, build->metadataText, code, out);

@@ -11,6 +11,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/footer.h"
@@ -171,77 +172,121 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-}  // namespace
 
-PackResult<void> writeLauncher(const std::filesystem::path& output, const LauncherParts& parts) {
-  constexpr auto kMaxLength = std::numeric_limits<std::uint32_t>::max();
-  if (parts.metadataText.size() > kMaxLength || parts.appName.size() > kMaxLength) {
-    return packError("metadata or application name too long");
+constexpr auto kMaxLength = std::numeric_limits<std::uint32_t>::max();
+
+class PosixLauncherOutput final : public LauncherOutput {
+ public:
+  explicit PosixLauncherOutput(const std::filesystem::path& output) : output_(output) {}
+
+  ~PosixLauncherOutput() override {
+    if (pending_.fd >= 0) ::close(pending_.fd);
+    if (!pending_.temporary.empty()) ::unlink(pending_.temporary.c_str());
   }
-  const Footer footer{
-      .payloadOffset = parts.stub.size(),
-      .payloadLength = parts.payload.size(),
-      .decompressedLength = parts.decompressedLength,
-      .metadataOffset = parts.stub.size() + parts.payload.size(),
-      .metadataLength = static_cast<std::uint32_t>(parts.metadataText.size()),
-      .appNameLength = static_cast<std::uint32_t>(parts.appName.size()),
-  };
-  const auto footerBytes = encodeFooter(footer);
+  PosixLauncherOutput(const PosixLauncherOutput&) = delete;
+  PosixLauncherOutput& operator=(const PosixLauncherOutput&) = delete;
 
-  const std::string target = output.string();
+  PackResult<void> start(std::span<const std::uint8_t> stub) {
+    openPendingOutput(output_, pending_);
+    if (pending_.fd < 0) return failed(errno);
+    // A Windows stub's header checksum covers the whole launcher, so the
+    // stub is written with that field zero, and the field is filled in last.
+    const auto pe = image::readPeImage(stub);
+    if (pe && pe->checksumOffset + 4 <= stub.size()) checksum_.emplace(pe->checksumOffset);
+    stubSize_ = stub.size();
+    if (!checksum_) return append(stub);
+    const std::array<std::uint8_t, 4> zero{};
+    const std::size_t at = checksum_->offset();
+    if (auto put = append(stub.first(at)); !put) return put;
+    if (auto put = append(zero); !put) return put;
+    return append(stub.subspan(at + zero.size()));
+  }
+
+  PackResult<void> appendPayload(std::span<const std::uint8_t> bytes) override {
+    payloadLength_ += bytes.size();
+    return append(bytes);
+  }
+
+  std::uint64_t payloadLength() const override { return payloadLength_; }
+
+  PackResult<void> finish(std::string_view metadataText, std::string_view appName,
+                          std::uint64_t decompressedLength) override {
+    if (metadataText.size() > kMaxLength || appName.size() > kMaxLength) {
+      return packError("metadata or application name too long");
+    }
+    const Footer footer{
+        .payloadOffset = stubSize_,
+        .payloadLength = payloadLength_,
+        .decompressedLength = decompressedLength,
+        .metadataOffset = stubSize_ + payloadLength_,
+        .metadataLength = static_cast<std::uint32_t>(metadataText.size()),
+        .appNameLength = static_cast<std::uint32_t>(appName.size()),
+    };
+    const auto footerBytes = encodeFooter(footer);
+    for (auto piece : {asBytes(metadataText), asBytes(appName),
+                       std::span<const std::uint8_t>(footerBytes)}) {
+      if (auto put = append(piece); !put) return put;
+    }
+    if (checksum_) {
+      std::array<std::uint8_t, 4> sum{};
+      const std::uint32_t value = checksum_->finish();
+      for (std::size_t i = 0; i < sum.size(); ++i)
+        sum[i] = static_cast<std::uint8_t>(value >> (8 * i));
+      const auto at = static_cast<off_t>(checksum_->offset());
+      if (retryAfterSignal([&] { return ::pwrite(pending_.fd, sum.data(), sum.size(), at); }) !=
+          static_cast<ssize_t>(sum.size())) {
+        return failed(errno);
+      }
+    }
+    if (::fchmod(pending_.fd, 0755) != 0 || ::fsync(pending_.fd) != 0) return failed(errno);
+    // Nothing may end the packer between naming the file and moving it.
+    const SignalsHeld held;
+    int problem = 0;
+    if (pending_.temporary.empty() && !nameUnnamedOutput(output_, pending_)) problem = errno;
+    if (::close(std::exchange(pending_.fd, -1)) != 0 && problem == 0) problem = errno;
+    if (problem == 0 && ::rename(pending_.temporary.c_str(), output_.c_str()) != 0) problem = errno;
+    if (problem != 0 && !pending_.temporary.empty()) ::unlink(pending_.temporary.c_str());
+    pending_.temporary.clear();
+    if (problem != 0) return failed(problem);
+    return {};
+  }
+
+ private:
+  PackResult<void> append(std::span<const std::uint8_t> bytes) {
+    if (!writeAll(pending_.fd, bytes)) return failed(errno);
+    if (checksum_) checksum_->add(bytes);
+    return {};
+  }
+
+  PackResult<void> failed(int error) const {
+    return packError("cannot write '" + output_.string() + "': " + std::strerror(error));
+  }
+
+  std::filesystem::path output_;
   // A file size limit then fails the write with "File too large" rather
   // than ending the packer without a word; the signal stays ignored while
   // the temporary output exists.
-  const FileSizeLimitAsFailure sizeLimit;
-  PendingOutput pending;
-  openPendingOutput(output, pending);
-  if (pending.fd < 0) return packError("cannot write '" + target + "': " + std::strerror(errno));
+  FileSizeLimitAsFailure sizeLimit_;
+  PendingOutput pending_;
+  std::optional<image::PeChecksum> checksum_;
+  std::uint64_t stubSize_ = 0;
+  std::uint64_t payloadLength_ = 0;
+};
 
-  // A Windows stub's header checksum covers the whole launcher, so the
-  // stub is written around that field, filled in from the other pieces.
-  std::size_t checksumAt = parts.stub.size();
-  const auto pe = image::readPeImage(parts.stub);
-  if (pe && pe->checksumOffset + 4 <= parts.stub.size()) checksumAt = pe->checksumOffset;
-  const auto rest = std::min(parts.stub.size(), checksumAt + 4);
-  const std::array<std::span<const std::uint8_t>, 6> pieces = {
-      parts.stub.first(checksumAt),
-      parts.stub.subspan(rest),
-      parts.payload,
-      asBytes(parts.metadataText),
-      asBytes(parts.appName),
-      std::span<const std::uint8_t>(footerBytes)};
-  std::array<std::uint8_t, 4> checksumBytes{};
-  if (pe) {
-    image::PeChecksum checksum(checksumAt);
-    checksum.add(pieces[0]);
-    checksum.add(checksumBytes);
-    for (std::size_t i = 1; i < pieces.size(); ++i) checksum.add(pieces[i]);
-    const std::uint32_t sum = checksum.finish();
-    for (std::size_t i = 0; i < 4; ++i)
-      checksumBytes[i] = static_cast<std::uint8_t>(sum >> (8 * i));
-  }
-  const auto written = std::span<const std::uint8_t>(checksumBytes).first(rest - checksumAt);
+}  // namespace
 
-  std::string problem;
-  for (auto piece : {pieces[0], written, pieces[1], pieces[2], pieces[3], pieces[4], pieces[5]}) {
-    if (problem.empty() && !writeAll(pending.fd, piece)) problem = std::strerror(errno);
-  }
-  if (problem.empty() && ::fchmod(pending.fd, 0755) != 0) problem = std::strerror(errno);
-  if (problem.empty() && ::fsync(pending.fd) != 0) problem = std::strerror(errno);
-  {
-    // Nothing may end the packer between naming the file and moving it.
-    const SignalsHeld held;
-    if (problem.empty() && pending.temporary.empty() && !nameUnnamedOutput(output, pending)) {
-      problem = std::strerror(errno);
-    }
-    if (::close(pending.fd) != 0 && problem.empty()) problem = std::strerror(errno);
-    if (problem.empty() && ::rename(pending.temporary.c_str(), target.c_str()) != 0) {
-      problem = std::strerror(errno);
-    }
-    if (!problem.empty() && !pending.temporary.empty()) ::unlink(pending.temporary.c_str());
-  }
-  if (!problem.empty()) return packError("cannot write '" + target + "': " + problem);
-  return {};
+PackResult<std::unique_ptr<LauncherOutput>> LauncherOutput::create(
+    const std::filesystem::path& output, std::span<const std::uint8_t> stub) {
+  auto launcher = std::make_unique<PosixLauncherOutput>(output);
+  if (auto started = launcher->start(stub); !started) return std::unexpected(started.error());
+  return std::unique_ptr<LauncherOutput>(std::move(launcher));
+}
+
+PackResult<void> writeLauncher(const std::filesystem::path& output, const LauncherParts& parts) {
+  auto launcher = LauncherOutput::create(output, parts.stub);
+  if (!launcher) return std::unexpected(launcher.error());
+  if (auto put = (*launcher)->appendPayload(parts.payload); !put) return put;
+  return (*launcher)->finish(parts.metadataText, parts.appName, parts.decompressedLength);
 }
 
 }  // namespace wexlo

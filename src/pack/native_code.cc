@@ -1,10 +1,11 @@
 #include "pack/native_code.h"
 
 #include <algorithm>
+#include <memory>
 
-#include "format/archive_reader.h"
 #include "pack/files.h"
 #include "pack/target.h"
+#include "platform/file_system.h"
 
 namespace wexlo {
 
@@ -70,19 +71,25 @@ std::string foreignError(const std::vector<Foreign>& foreign, std::string_view t
 
 }  // namespace
 
-PackResult<NativeCode> findNativeCode(std::span<const std::uint8_t> archive) {
-  auto reader = ArchiveReader::open(archive);
-  if (!reader) return packError("the release's archive does not start with ZELPA");
+PackResult<NativeCode> findNativeCode(const Release& release) {
   NativeCode code;
-  while (true) {
-    auto entry = reader->next();
-    if (!entry) return packError("the release's archive does not walk to its end");
-    if (!*entry) break;
-    const ArchiveEntry& e = **entry;
-    code.paths.emplace_back(e.path);
-    if (!image::mayBeExecutable(e.content)) continue;
-    if (auto executable = image::identifyExecutable(e.content)) {
-      code.files.push_back({std::string(e.path), std::move(*executable)});
+  for (const ReleaseFile& file : release.files) {
+    code.paths.push_back(file.path);
+    std::unique_ptr<MappedFile> mapped;
+    std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(file.content.data()),
+                                        file.content.size());
+    if (!file.source.empty()) {
+      auto opened = realFileSystem().mapReadOnly(file.source.string());
+      if (!opened) {
+        return packError("cannot read release file " + quoted(file.source) + ": " +
+                         std::string(failureName(opened.error())));
+      }
+      mapped = std::move(*opened);
+      bytes = mapped->bytes();
+    }
+    if (!image::mayBeExecutable(bytes)) continue;
+    if (auto executable = image::identifyExecutable(bytes)) {
+      code.files.push_back({file.path, std::move(*executable)});
     }
   }
   std::ranges::sort(code.paths);

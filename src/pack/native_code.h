@@ -11,6 +11,7 @@
 
 #include "image/executable_kind.h"
 #include "pack/pack_error.h"
+#include "pack/release.h"
 
 namespace wexlo {
 
@@ -24,8 +25,10 @@ struct NativeCode {
   std::vector<std::string> paths;  // every entry's, sorted
 };
 
-// Walks a release's archive; an archive that does not walk is an error.
-PackResult<NativeCode> findNativeCode(std::span<const std::uint8_t> archive);
+// Looks at the start of every file of `release`, and through each one that
+// may be a program; a file is mapped rather than read, so even a large
+// library costs only the pages its headers are on.
+PackResult<NativeCode> findNativeCode(const Release& release);
 
 // Whether `file` runs on `target`: an ELF file for Linux on its CPU (64-bit,
 // little-endian), or a PE32+ image for its CPU.

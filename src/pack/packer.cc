@@ -1,5 +1,9 @@
 #include "pack/packer.h"
 
+#include <lzma.h>
+
+#include <optional>
+
 #include "format/footer.h"
 #include "metadata/build_metadata.h"
 #include "metadata/payload_digest.h"
@@ -7,10 +11,12 @@
 #include "pack/build_names.h"
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
+#include "pack/payload_encoder.h"
 #include "pack/native_code.h"
 #include "pack/output_path.h"
 #include "pack/release_additions.h"
 #include "pack/release_archive.h"
+#include "pack/release_cookie.h"
 #include "pack/system_libraries.h"
 #include "pack/xz_encoder.h"
 
@@ -30,7 +36,7 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
 // which could hold its word. The payload's digest ends it: a release rebuilt under the same version
 // then gets a different record, which tells launchers to unpack it afresh.
 std::string renderPackOptions(const PackOptions& options, bool service, std::string_view target,
-                              std::span<const std::uint8_t> payload) {
+                              std::string_view payloadDigest) {
   const std::uint64_t blockSize = options.blockSize ? options.blockSize : kDefaultXzBlockSize;
   std::string text =
       "--target " + std::string(target) + " --block-size " + std::to_string(blockSize);
@@ -42,7 +48,7 @@ std::string renderPackOptions(const PackOptions& options, bool service, std::str
   if (options.overrides.appName) text += " --app-name " + *options.overrides.appName;
   if (options.overrides.appVersion) text += " --app-version " + *options.overrides.appVersion;
   if (options.overrides.ertsVersion) text += " --erts-version " + *options.overrides.ertsVersion;
-  return text + " " + std::string(kPayloadDigestOption) + " " + crc64Hex(payload);
+  return text + " " + std::string(kPayloadDigestOption) + " " + std::string(payloadDigest);
 }
 
 // A release built for another operating system would pack and unpack fine,
@@ -100,11 +106,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
     stubBytes = std::move(*withResources);
   }
 
-  auto archive = buildReleaseArchive(*release, [&](std::uint64_t done, std::uint64_t total) {
-    if (options.progress) options.progress("reading", done, total);
-  });
-  if (!archive) return std::unexpected(archive.error());
-  auto nativeCode = findNativeCode(*archive);
+  auto nativeCode = findNativeCode(*release);
   if (!nativeCode) return std::unexpected(nativeCode.error());
   if (auto checked = checkNativeCode(*nativeCode, {.target = stub->info.target,
                                                    .releaseDirectory = options.releaseDirectory,
@@ -113,27 +115,48 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       !checked) {
     return std::unexpected(checked.error());
   }
-  if (additions->cookie == AddedCookie::Derived) {
-    if (auto filled = fillDerivedCookie(*archive); !filled) return std::unexpected(filled.error());
-  }
 
-  auto compressing = [&](std::uint64_t done, std::uint64_t total) {
-    if (options.progress) options.progress("compressing", done, total);
+  // The archive is compressed as it is read, and the compressed bytes are
+  // written as they come: the launcher's name appears once it is complete.
+  auto launcher = LauncherOutput::create(options.output, stubBytes);
+  if (!launcher) return std::unexpected(launcher.error());
+  std::optional<PackError> writeError;
+  std::uint64_t payloadDigest = 0;
+  const CompressedSink sink = [&](std::span<const std::uint8_t> bytes) {
+    payloadDigest = lzma_crc64(bytes.data(), bytes.size(), payloadDigest);
+    auto appended = (*launcher)->appendPayload(bytes);
+    if (!appended) writeError = appended.error();
+    return appended.has_value();
   };
-  auto payload =
-      options.compression == Compression::Zstd
-          ? compressZstdPayload(*archive,
-                                {.threads = options.threads,
-                                 .blockSize = options.blockSize,
-                                 .level = options.zstdLevel},
-                                compressing)
-          : compressPayload(
-                *archive,
-                {.threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset},
-                compressing);
-  if (!payload) {
-    return packError("compressing the release failed: " +
-                     std::string(failureName(payload.error())));
+  const std::uint64_t archiveSize = releaseArchiveSize(*release);
+  auto encoder = options.compression == Compression::Zstd
+                     ? zstdEncoder({.threads = options.threads,
+                                    .blockSize = options.blockSize,
+                                    .level = options.zstdLevel},
+                                   sink)
+                     : xzEncoder({.threads = options.threads,
+                                  .blockSize = options.blockSize,
+                                  .preset = kXzPreset},
+                                 archiveSize, sink);
+  auto compressionFailed = [&](Failure failure) {
+    if (writeError) return std::unexpected(*writeError);
+    return packError("compressing the release failed: " + std::string(failureName(failure)));
+  };
+  if (!encoder) return compressionFailed(encoder.error());
+  std::uint64_t fed = 0;
+  auto fedArchive = streamReleaseArchive(
+      *release, additions->cookie == AddedCookie::Derived,
+      [&](std::span<const std::uint8_t> bytes) -> PackResult<void> {
+        if (auto written = (*encoder)->write(bytes); !written) {
+          return compressionFailed(written.error());
+        }
+        fed += bytes.size();
+        if (options.progress) options.progress("compressing", fed, archiveSize);
+        return {};
+      });
+  if (!fedArchive) return std::unexpected(fedArchive.error());
+  if (auto finished = (*encoder)->finish(); !finished) {
+    return compressionFailed(finished.error());
   }
 
   const BuildMetadata metadata{
@@ -141,7 +164,8 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .zigVersion = stub->info.toolchain,
       .zigBuildArguments = splitWords(stub->info.flags),
       .appVersion = release->appVersion,
-      .options = renderPackOptions(options, additions->service, stub->info.target, *payload),
+      .options = renderPackOptions(options, additions->service, stub->info.target,
+                                   crc64Text(payloadDigest)),
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);
@@ -150,18 +174,13 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
                      std::to_string(metadataText.size()) + " bytes; at most " +
                      std::to_string(kMaxMetadataRecordBytes) + " fit");
   }
-  const LauncherParts parts{.stub = stubBytes,
-                            .payload = *payload,
-                            .decompressedLength = archive->size(),
-                            .metadataText = metadataText,
-                            .appName = release->appName};
-  if (auto written = writeLauncher(options.output, parts); !written)
+  if (auto written = (*launcher)->finish(metadataText, release->appName, archiveSize); !written)
     return std::unexpected(written.error());
   return PackSummary{
       .appName = release->appName,
       .fileCount = release->files.size(),
-      .launcherBytes = parts.stub.size() + parts.payload.size() + parts.metadataText.size() +
-                       parts.appName.size() + kFooterSize,
+      .launcherBytes = stubBytes.size() + (*launcher)->payloadLength() + metadataText.size() +
+                       release->appName.size() + kFooterSize,
       .notes = std::move(additions->notes),
       .systemLibraries = systemLibraries(*nativeCode, stub->info.target).size(),
   };

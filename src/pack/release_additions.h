@@ -20,8 +20,8 @@ struct ReleaseAdditions {
 };
 
 // `serviceAsked` is --service. May add releases/COOKIE to `release.files`;
-// a derived cookie is then filled in with fillDerivedCookie once the archive
-// is built.
+// a derived cookie is then filled in as the archive is made
+// (streamReleaseArchive).
 PackResult<ReleaseAdditions> addToRelease(const std::filesystem::path& directory, Release& release,
                                           bool serviceAsked);
 

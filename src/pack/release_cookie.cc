@@ -1,10 +1,7 @@
 #include "pack/release_cookie.h"
 
-#include <lzma.h>
-
 #include <algorithm>
 
-#include "format/archive_reader.h"
 
 namespace wexlo {
 
@@ -55,20 +52,6 @@ PackResult<AddedCookie> addMissingCookie(Release& release,
   });
   files.insert(at, std::move(cookie));
   return vmArgsCookie ? AddedCookie::FromArgs : AddedCookie::Derived;
-}
-
-PackResult<void> fillDerivedCookie(std::vector<std::uint8_t>& archive) {
-  auto reader = ArchiveReader::open(archive);
-  if (!reader) return packError("the release's archive does not start with ZELPA");
-  for (auto entry = reader->next(); entry && *entry; entry = reader->next()) {
-    if ((*entry)->path != kCookiePath) continue;
-    if ((*entry)->content.size() != kDerivedCookieLength) break;
-    const auto offset = static_cast<std::size_t>((*entry)->content.data() - archive.data());
-    const std::string cookie = cookieFromDigest(lzma_crc64(archive.data(), archive.size(), 0));
-    std::copy(cookie.begin(), cookie.end(), archive.begin() + static_cast<std::ptrdiff_t>(offset));
-    return {};
-  }
-  return packError("the archive holds no placeholder for the release's cookie");
 }
 
 }  // namespace wexlo

@@ -18,7 +18,7 @@ namespace wexlo {
 enum class AddedCookie {
   None,      // the release has its own
   FromArgs,  // the value of -setcookie in vm.args
-  Derived,   // from a digest of the release; see fillDerivedCookie
+  Derived,   // from a digest of the release's archive; see streamReleaseArchive
 };
 
 // Adds releases/COOKIE to `release.files` when the release lacks it: holding
@@ -27,11 +27,8 @@ enum class AddedCookie {
 PackResult<AddedCookie> addMissingCookie(Release& release,
                                          const std::optional<std::string>& vmArgsCookie);
 
-// Replaces the placeholder in the built archive with a cookie made from a
-// digest of the archive, so the same release always gets the same cookie.
-PackResult<void> fillDerivedCookie(std::vector<std::uint8_t>& archive);
-
-// The cookie a digest gives: upper-case letters, as the runtime's own.
+// The cookie a digest of the archive gives, so the same release always gets
+// the same cookie: upper-case letters, as the runtime's own.
 std::string cookieFromDigest(std::uint64_t digest);
 
 }  // namespace wexlo

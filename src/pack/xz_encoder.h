@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "pack/payload_encoder.h"
 #include "platform/failure.h"
 
 namespace wexlo {
@@ -25,20 +27,28 @@ struct XzOptions {
   std::uint32_t threads = 0;    // 0: one per core
   std::uint64_t blockSize = 0;  // 0: kDefaultXzBlockSize
   std::uint32_t preset = 9;     // may carry LZMA_PRESET_EXTREME
+  std::uint64_t memoryBudget = kPackMemoryBudget;  // cuts the thread count
 };
 
 using XzProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-// Check CRC32, LZMA2 alone, blocks of blockSize bytes each compressed on its
-// own. The dictionary never exceeds the block or the input, which keeps the
-// launcher's decoder small. The same input and block size give the same
-// bytes whatever the thread count. `progress` (may be empty) gets the input
+// One xz stream: check CRC32, LZMA2 alone, blocks of blockSize bytes each
+// compressed on its own. The dictionary never exceeds the block or the
+// input (`inputSize` bytes in all), which keeps the launcher's decoder and
+// the encoder small. The same input and block size give the same bytes
+// whatever the thread count and however the input is cut into pieces.
+Result<std::unique_ptr<PayloadEncoder>> xzEncoder(const XzOptions& options,
+                                                  std::uint64_t inputSize, CompressedSink sink);
+
+// The same for input held whole. `progress` (may be empty) gets the input
 // bytes consumed so far now and then.
 Result<std::vector<std::uint8_t>> compressPayload(std::span<const std::uint8_t> input,
                                                   const XzOptions& options,
                                                   XzProgress progress = {});
 
-// The CRC64 of `bytes` in 16 lower-case hex digits.
+// A CRC64 in 16 lower-case hex digits.
+std::string crc64Text(std::uint64_t crc);
+// The CRC64 of `bytes` so written.
 std::string crc64Hex(std::span<const std::uint8_t> bytes);
 
 struct XzStreamInfo {
