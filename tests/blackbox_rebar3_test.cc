@@ -86,7 +86,8 @@ TEST_F(Rebar3Test, TheServiceRunsUntilSigtermThenStopsCleanly) {
   service.signal(SIGTERM);
   auto stopped = service.wait();
   EXPECT_EQ(stopped.status, 0) << stopped.err;
-  EXPECT_TRUE(stopped.out.ends_with("erlcli stopped\n")) << stopped.out;
+  // The runtime's own report of the signal may come before or after it.
+  EXPECT_NE(stopped.out.find("erlcli stopped\n"), std::string::npos) << stopped.out;
 }
 
 TEST_F(Rebar3Test, DevelopmentAndTemplateReleasesAreRefusedWithRebar3sRemedy) {

@@ -1,6 +1,7 @@
 #include "pack/inspect.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,8 +48,11 @@ PackResult<void> verifyMetadata(const EmbeddedBuild& build) {
   return {};
 }
 
-PackResult<void> verifyZstdFrames(const EmbeddedBuild& build) {
-  auto frames = readZstdFrames(build.payload);
+// Gives back the pages of a mapped payload that a walk has passed.
+using WalkedFn = std::function<void(std::span<const std::uint8_t>)>;
+
+PackResult<void> verifyZstdFrames(const EmbeddedBuild& build, const WalkedFn& walked) {
+  auto frames = readZstdFrames(build.payload, walked);
   if (!frames) {
     return packError("payload is not a sound run of zstd frames: " +
                      std::string(frames.error().zstdError));
@@ -60,8 +64,8 @@ PackResult<void> verifyZstdFrames(const EmbeddedBuild& build) {
   return {};
 }
 
-PackResult<void> verifyStream(const EmbeddedBuild& build) {
-  if (isZstdPayload(build.payload)) return verifyZstdFrames(build);
+PackResult<void> verifyStream(const EmbeddedBuild& build, const WalkedFn& walked) {
+  if (isZstdPayload(build.payload)) return verifyZstdFrames(build, walked);
   auto stream = describeXzStream(build.payload);
   if (!stream)
     return packError("payload is not a sound xz stream: " +
@@ -226,8 +230,9 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   out << "compressed length: " << build->payload.size() << '\n';
   out << "decompressed length: " << build->decompressedLength << '\n';
   out << "compression: " << (zstd ? "zstd" : "xz") << '\n';
+  const WalkedFn giveBack = [&](std::span<const std::uint8_t> part) { (*mapped)->release(part); };
   if (zstd) {
-    auto frames = readZstdFrames(build->payload);
+    auto frames = readZstdFrames(build->payload, giveBack);
     if (frames) {
       out << "blocks: " << frames->frames.size() << '\n';
     } else {
@@ -248,16 +253,16 @@ PackResult<void> inspectLauncher(const InspectOptions& options, std::ostream& ou
   // Plain inspection walks the archive too, for the system libraries; a
   // payload that does not decode is then reported rather than refused.
   const bool checking = options.list || options.verify;
-  if (auto checked = verifyStream(*build); !checked) {
-    if (checking) return checked;
-    out << "system libraries: unknown (" << checked.error().message << ")\n";
+  auto framing = verifyStream(*build, giveBack);
+  if (!framing) {
+    if (checking) return framing;
+    out << "system libraries: unknown (" << framing.error().message << ")\n";
     return {};
   }
   // Decoded and walked block by block, in the memory a first run takes.
   NativeCode code;
   auto walked = [&]() -> PackResult<std::size_t> {
-    const StreamOptions streamOptions{
-        .done = [&](std::span<const std::uint8_t> block) { (*mapped)->release(block); }};
+    const StreamOptions streamOptions{.done = giveBack};
     auto stream = PayloadStream::open(build->payload, build->decompressedLength, streamOptions);
     if (!stream) return std::unexpected(decodeError(stream.error()));
     ArchiveStream archive(**stream, build->decompressedLength);

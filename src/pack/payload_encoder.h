@@ -12,10 +12,11 @@
 namespace wexlo {
 
 // What the encoders of one pack may take in memory, their threads' state
-// and the blocks in flight together. liblzma's level 9 takes about 90 MiB a
-// thread, so this is what cuts the thread count on a machine with many
-// cores; one thread always runs.
-inline constexpr std::uint64_t kPackMemoryBudget = std::uint64_t{320} << 20;
+// and the blocks in flight together, so that the packer stays within about
+// 512 MiB. With 8 MiB blocks, liblzma's level 9 takes 117 MiB a thread and
+// zstd's level 19 about 97 MiB, so this is what cuts the thread count on a
+// machine with many cores; one thread always runs.
+inline constexpr std::uint64_t kPackMemoryBudget = std::uint64_t{448} << 20;
 
 // Where compressed bytes go, in order. Returning false stops the encoder,
 // which then fails with Canceled; the sink knows why.
