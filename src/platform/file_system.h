@@ -47,7 +47,8 @@ class WritableFile {
   virtual Status write(std::span<const std::uint8_t> piece) = 0;
   // Gives the file the bits `mode & 0777` where the platform has Unix
   // permissions, starts writing it back to the disk without waiting for it,
-  // and closes it.
+  // and closes it. On POSIX the last two happen on a thread of their own: a
+  // failure to close is then told by the next flushFileSystem.
   virtual Status finish(std::uint32_t mode) = 0;
 };
 
@@ -117,7 +118,7 @@ class FileSystem {
   virtual Status deleteTree(std::string_view path) = 0;
 
   // Makes everything written so far on the file system holding `path`
-  // durable (POSIX syncfs). Windows has no such call short of flushing each
+  // durable (POSIX: every finished file closed, then syncfs). Windows has no such call short of flushing each
   // file, which costs far more; there it does nothing.
   virtual Status flushFileSystem(std::string_view path) = 0;
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/errno_failure_posix.h"
+#include "platform/file_closer_posix.h"
 #include "platform/file_system.h"
 #include "platform/memory.h"
 #include "platform/retry_posix.h"
@@ -47,6 +48,7 @@ class FileDescriptor {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
   // Closes now and reports what close said (a delayed write error surfaces here).
   Status close() {
     int fd = fd_;
@@ -68,29 +70,18 @@ Status writeAll(int fd, std::span<const std::uint8_t> bytes) {
   return {};
 }
 
-// Starts writing the file's dirty pages back without waiting for them, so
-// that the flush before the install's marker waits for the last files only.
-// A hint: where the call is missing or refused, that flush does it all.
-void startWriteback(int fd) {
-#ifdef __linux__
-  (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-#else
-  (void)fd;
-#endif
-}
-
 class PosixWritableFile : public WritableFile {
  public:
-  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  PosixWritableFile(int fd, FileCloser& closer) : fd_(fd), closer_(closer) {}
   Status write(std::span<const std::uint8_t> piece) override { return writeAll(fd_.get(), piece); }
   Status finish(std::uint32_t mode) override {
     if (::fchmod(fd_.get(), permissionsUnderUmask(mode)) != 0) return fromErrno();
-    startWriteback(fd_.get());
-    return fd_.close();
+    return closer_.hand(fd_.release());
   }
 
  private:
   FileDescriptor fd_;
+  FileCloser& closer_;
 };
 
 class PosixReadableFile : public ReadableFile {
@@ -274,7 +265,7 @@ class PosixFileSystem : public FileSystem {
     if (opened < 0 && errno == ELOOP && ::unlink(p.c_str()) == 0)
       opened = ::open(p.c_str(), kFlags, 0600);
     if (opened < 0) return fromErrno();
-    auto file = std::make_unique<PosixWritableFile>(opened);
+    auto file = std::make_unique<PosixWritableFile>(opened, closer_);
     // An existing file keeps its bits through O_TRUNC: it is made private too.
     if (::fchmod(opened, 0600) != 0) return fromErrno();
     return file;
@@ -347,6 +338,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   Status flushFileSystem(std::string_view path) override {
+    // Every file written is closed, and its close checked, first.
+    if (auto closed = closer_.drain(); !closed) return closed;
     FileDescriptor fd(::open(std::string(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) return fromErrno();
 #ifdef __linux__
@@ -442,6 +435,8 @@ class PosixFileSystem : public FileSystem {
     if (errno == ENOLCK || errno == EOPNOTSUPP) return fail(Failure::FileLocksUnsupported);
     return fromErrno();
   }
+
+  FileCloser closer_;
 };
 
 }  // namespace
