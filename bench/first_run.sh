@@ -97,9 +97,12 @@ step "first runs"
 # Each line of a .times file: wall seconds, user and system CPU seconds, peak
 # RSS in KiB. The two alternate, so that a change in the machine's load hits
 # both alike.
+# Each starts with nothing left to write back from the runs before it, so
+# that no run's flush pays for another's files.
 measure() {
   name=$1
   shift
+  sync
   /usr/bin/time -f '%e %U %S %M' -a -o "$work/$name.times" "$@"
 }
 # Every run gets a new directory, and all are deleted only at the end: a
@@ -126,6 +129,7 @@ for n in 1 2 3 4 5; do
     "$work/corpus.tar.zst" "$extract-zstd-flush.$n"
 done
 # One more zstd first run, to see how much of it is making the tree durable.
+sync
 strace -f -T -e trace=syncfs -o "$work/syncfs.strace" \
   env "CORPUS_INSTALL_DIR=$install-zstd.strace" "$launcher-zstd" >/dev/null
 syncfs_seconds=$(sed -n 's/.*syncfs(.*<\([0-9.]*\)>$/\1/p' "$work/syncfs.strace" | awk '{ s += $1 } END { print s + 0 }')

@@ -15,6 +15,7 @@
 #include "metadata/build_metadata.h"
 #include "metadata/payload_digest.h"
 #include "metadata/start_mode.h"
+#include "pack/files.h"
 #include "pack/inspect.h"
 #include "pack/launcher_writer.h"
 #include "pack/packer.h"
@@ -404,11 +405,13 @@ TEST_F(PackerTest, RefusesAReleaseBuiltForAnotherCpu) {
 }
 
 TEST_F(PackerTest, FailuresLeaveNoOutputBehind) {
-  // The rename onto a directory fails after everything was written.
+  // A directory in the launcher's place is refused before anything is packed.
   fs::create_directory(out_ / "taken");
   auto packed = packRelease(options(out_ / "taken"));
   ASSERT_FALSE(packed);
-  EXPECT_NE(packed.error().message.find("cannot write"), std::string::npos);
+  EXPECT_EQ(packed.error().message,
+            "output " + quoted(out_ / "taken") + " is a directory; give the launcher's own "
+                                                  "name, e.g. -o " + quoted(out_ / "taken/my_app"));
   EXPECT_EQ(std::distance(fs::directory_iterator(out_), {}), 1);
   EXPECT_TRUE(fs::is_directory(out_ / "taken"));
 

@@ -56,6 +56,9 @@ defmodule Wexlo do
       as `[CompanyName: "Example Ltd", LegalCopyright: "© 2026 Example Ltd"]`;
       they add to (or replace) the product name, description and versions
       the executable carries anyway
+    * `:allow_foreign` - paths inside the release of files that may be
+      built for another target, because the release never loads them, such
+      as `["lib/pkg-1.0/priv/tool.exe"]`
 
   On a terminal the packer shows its progress and a summary line; `mix
   release --quiet` silences both.
@@ -127,7 +130,8 @@ defmodule Wexlo do
       if(options.compression, do: ["--compression", Atom.to_string(options.compression)], else: []) ++
       integer_option("--level", options.level) ++
       if(options.icon, do: ["--icon", options.icon], else: []) ++
-      version_info_args(options.version_info)
+      version_info_args(options.version_info) ++
+      Enum.flat_map(options.allow_foreign || [], &["--allow-foreign", &1])
   end
 
   # A map has no order of its own; the packer writes the strings as given.

@@ -56,7 +56,17 @@ defmodule Wexlo.ReleaseStepTest do
 
     File.cp!(windows_stub, Path.join(stand_in_erts, "bin/erl.exe"))
 
-    {output, status} = FixtureProject.release(ctx.project, [{"FIXTURE_ERTS", stand_in_erts}])
+    # A Linux program the release carries but never loads, let through.
+    File.mkdir_p!(Path.join(ctx.project, "priv"))
+    linux_stub = Path.join(Path.dirname(FixtureProject.packer()), "wexlo-stub-linux-x86_64")
+    File.cp!(linux_stub, Path.join(ctx.project, "priv/tool"))
+
+    {output, status} =
+      FixtureProject.release(ctx.project, [
+        {"FIXTURE_ERTS", stand_in_erts},
+        {"FIXTURE_FOREIGN", "lib/my_app-0.1.0/priv/tool"}
+      ])
+
     assert status == 0, output
 
     build = Path.join(ctx.project, "_build/prod/wexlo")

@@ -36,11 +36,16 @@ PackResult<void> checkOutputPath(const fs::path& output, const fs::path& stub,
     }
   }
   // The launcher is renamed into place: a device or FIFO there (or a link to
-  // one) would be replaced, not written to. A directory refuses the rename.
+  // one) would be replaced, not written to. A directory would refuse the
+  // rename only once the whole release is packed.
   std::error_code error;
   const auto existing = fs::status(output, error);
-  if (!error && fs::exists(existing) && !fs::is_regular_file(existing) &&
-      !fs::is_directory(existing)) {
+  if (!error && fs::is_directory(existing)) {
+    return packError("output " + quoted(output) +
+                     " is a directory; give the launcher's own name, e.g. -o " +
+                     quoted(output / "my_app"));
+  }
+  if (!error && fs::exists(existing) && !fs::is_regular_file(existing)) {
     return packError("output " + quoted(output) +
                      " exists and is not a regular file; write the launcher elsewhere");
   }

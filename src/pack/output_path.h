@@ -16,8 +16,8 @@ struct PackInput {
   std::string what;
 };
 
-// Refuses an output that is a device, FIFO or socket (after following
-// links), and one that would destroy what the pack reads: the stub, the
+// Refuses an output that is a directory, device, FIFO or socket (after
+// following links), and one that would destroy what the pack reads: the stub, the
 // packer itself, one of `inputs`, or anything inside the release directory
 // (a later pack would carry the launcher, or the release would lose a file).
 PackResult<void> checkOutputPath(const std::filesystem::path& output,

@@ -16,7 +16,8 @@ defmodule Wexlo.Options do
           target: String.t() | nil,
           stub: Path.t() | nil,
           icon: Path.t() | nil,
-          version_info: [{atom() | String.t(), String.t()}] | nil
+          version_info: [{atom() | String.t(), String.t()}] | nil,
+          allow_foreign: [String.t()] | nil
         }
 
   @keys [
@@ -30,7 +31,8 @@ defmodule Wexlo.Options do
     :compression,
     :level,
     :icon,
-    :version_info
+    :version_info,
+    :allow_foreign
   ]
 
   # zstd's levels, as the packer takes them.
@@ -72,6 +74,10 @@ defmodule Wexlo.Options do
     if Enum.all?(value, &version_string?/1), do: :ok, else: invalid!(option)
   end
 
+  defp check({:allow_foreign, value} = option) when is_list(value) do
+    if value != [] and Enum.all?(value, &is_binary/1), do: :ok, else: invalid!(option)
+  end
+
   defp check({key, _value} = option) when key in @keys, do: invalid!(option)
 
   defp check({key, _value}) do
@@ -106,6 +112,9 @@ defmodule Wexlo.Options do
 
   defp expected(:version_info),
     do: ~s(version strings such as [CompanyName: "Example Ltd"], each value a string)
+
+  defp expected(:allow_foreign),
+    do: ~s(paths inside the release, as strings, such as ["lib/pkg-1.0/priv/tool.exe"])
 
   defp expected(:block_size), do: "a positive number of bytes"
   defp expected(:threads), do: "a non-negative integer; 0 means one per core"
