@@ -9,7 +9,17 @@
 #include <new>
 #include <span>
 
+#include "platform/memory.h"
+
 namespace wexlo {
+
+// Frees what was allocated with `alignment`.
+struct AlignedFree {
+  std::size_t alignment = alignof(std::max_align_t);
+  void operator()(std::uint8_t* bytes) const {
+    ::operator delete[](bytes, std::align_val_t{alignment});
+  }
+};
 
 class BlockBuffer {
  public:
@@ -23,18 +33,29 @@ class BlockBuffer {
   // memory cannot be had. New bytes are left as they are, not zeroed.
   bool resize(std::size_t size) {
     if (size > capacity_) {
-      std::unique_ptr<std::uint8_t[]> grown(new (std::nothrow) std::uint8_t[size]);
+      // A block's worth is aligned for large pages: a ring's buffers are
+      // written through once each, and small pages made that cost a page
+      // fault every 4 KiB.
+      const std::size_t alignment = size >= kLargePageSize ? kLargePageSize : kSmallAlignment;
+      Memory grown(static_cast<std::uint8_t*>(
+                       ::operator new[](size, std::align_val_t{alignment}, std::nothrow)),
+                   Free{alignment});
       if (!grown) return false;
       if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_);
       data_ = std::move(grown);
       capacity_ = size;
+      if (alignment == kLargePageSize) adviseLargePages({data_.get(), capacity_});
     }
     size_ = size;
     return true;
   }
 
  private:
-  std::unique_ptr<std::uint8_t[]> data_;
+  static constexpr std::size_t kSmallAlignment = alignof(std::max_align_t);
+  using Free = AlignedFree;
+  using Memory = std::unique_ptr<std::uint8_t[], Free>;
+
+  Memory data_;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
 };
