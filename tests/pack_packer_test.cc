@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <utility>
 #include <sstream>
+#include <utility>
 
 #include "format/archive_reader.h"
 #include "format/footer.h"
@@ -409,9 +409,10 @@ TEST_F(PackerTest, FailuresLeaveNoOutputBehind) {
   fs::create_directory(out_ / "taken");
   auto packed = packRelease(options(out_ / "taken"));
   ASSERT_FALSE(packed);
-  EXPECT_EQ(packed.error().message,
-            "output " + quoted(out_ / "taken") + " is a directory; give the launcher's own "
-                                                  "name, e.g. -o " + quoted(out_ / "taken/my_app"));
+  EXPECT_EQ(packed.error().message, "output " + quoted(out_ / "taken") +
+                                        " is a directory; give the launcher's own "
+                                        "name, e.g. -o " +
+                                        quoted(out_ / "taken/my_app"));
   EXPECT_EQ(std::distance(fs::directory_iterator(out_), {}), 1);
   EXPECT_TRUE(fs::is_directory(out_ / "taken"));
 

@@ -23,9 +23,9 @@ struct Codec {
 const Codec kCodecs[] = {
     {"xz",
      [](unsigned threads, std::uint64_t budget, std::uint64_t size, CompressedSink sink) {
-       return xzEncoder({.threads = threads, .blockSize = kBlock, .preset = 6,
-                         .memoryBudget = budget},
-                        size, std::move(sink));
+       return xzEncoder(
+           {.threads = threads, .blockSize = kBlock, .preset = 6, .memoryBudget = budget}, size,
+           std::move(sink));
      }},
     {"zstd",
      [](unsigned threads, std::uint64_t budget, std::uint64_t, CompressedSink sink) {
@@ -62,9 +62,10 @@ TEST(PayloadEncoder, GivesTheSameBytesHoweverTheInputArrives) {
       const Bytes input = testing::sampleText(size, 99, 19);
       auto reference = encode(codec, input, std::max<std::size_t>(size, 1), 1, kPackMemoryBudget);
       ASSERT_TRUE(reference) << codec.name;
-      for (auto [piece, threads, budget] : {std::tuple{std::size_t{4093}, 3u, kPackMemoryBudget},
-                                            std::tuple{std::size_t{kBlock}, 2u, kPackMemoryBudget},
-                                            std::tuple{std::size_t{100003}, 4u, std::uint64_t{1}}}) {
+      for (auto [piece, threads, budget] :
+           {std::tuple{std::size_t{4093}, 3u, kPackMemoryBudget},
+            std::tuple{std::size_t{kBlock}, 2u, kPackMemoryBudget},
+            std::tuple{std::size_t{100003}, 4u, std::uint64_t{1}}}) {
         std::size_t ran = 0;
         auto encoded = encode(codec, input, piece, threads, budget, &ran);
         ASSERT_TRUE(encoded) << codec.name << ' ' << size << ' ' << piece;

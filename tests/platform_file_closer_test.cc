@@ -11,8 +11,8 @@ namespace wexlo {
 namespace {
 
 std::size_t openDescriptors() {
-  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                                std::filesystem::directory_iterator()));
+  return static_cast<std::size_t>(std::distance(
+      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
 }
 
 // More files than the queue holds: the hand-over waits rather than piling up

@@ -40,8 +40,7 @@ class OpenFile {
   int fd_;
 };
 
-PackResult<void> cannotRead(const std::filesystem::path& path, std::string_view what,
-                            int error) {
+PackResult<void> cannotRead(const std::filesystem::path& path, std::string_view what, int error) {
   return packError("cannot read " + std::string(what) + " " + quoted(path) + ": " +
                    std::strerror(error));
 }
@@ -103,8 +102,8 @@ PackResult<void> readFileInPieces(
                      " changed while it was packed; pack again once it stays put");
   };
   if (static_cast<std::uint64_t>(status.st_size) != size) return changed();
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(
-      kPieceSize, std::max<std::uint64_t>(size, 1))));
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
+      std::min<std::uint64_t>(kPieceSize, std::max<std::uint64_t>(size, 1))));
   std::uint64_t done = 0;
   while (true) {
     const ssize_t got = readSome((*file)->fd(), buffer);

@@ -172,7 +172,6 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-
 constexpr auto kMaxLength = std::numeric_limits<std::uint32_t>::max();
 
 class PosixLauncherOutput final : public LauncherOutput {
@@ -223,8 +222,8 @@ class PosixLauncherOutput final : public LauncherOutput {
         .appNameLength = static_cast<std::uint32_t>(appName.size()),
     };
     const auto footerBytes = encodeFooter(footer);
-    for (auto piece : {asBytes(metadataText), asBytes(appName),
-                       std::span<const std::uint8_t>(footerBytes)}) {
+    for (auto piece :
+         {asBytes(metadataText), asBytes(appName), std::span<const std::uint8_t>(footerBytes)}) {
       if (auto put = append(piece); !put) return put;
     }
     if (checksum_) {

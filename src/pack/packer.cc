@@ -11,9 +11,9 @@
 #include "pack/build_names.h"
 #include "pack/files.h"
 #include "pack/launcher_writer.h"
-#include "pack/payload_encoder.h"
 #include "pack/native_code.h"
 #include "pack/output_path.h"
+#include "pack/payload_encoder.h"
 #include "pack/release_additions.h"
 #include "pack/release_archive.h"
 #include "pack/release_cookie.h"
@@ -129,31 +129,32 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
     return appended.has_value();
   };
   const std::uint64_t archiveSize = releaseArchiveSize(*release);
-  auto encoder = options.compression == Compression::Zstd
-                     ? zstdEncoder({.threads = options.threads,
-                                    .blockSize = options.blockSize,
-                                    .level = options.zstdLevel},
-                                   sink)
-                     : xzEncoder({.threads = options.threads,
-                                  .blockSize = options.blockSize,
-                                  .preset = kXzPreset},
-                                 archiveSize, sink);
+  auto encoder =
+      options.compression == Compression::Zstd
+          ? zstdEncoder({.threads = options.threads,
+                         .blockSize = options.blockSize,
+                         .level = options.zstdLevel},
+                        sink)
+          : xzEncoder(
+                {.threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset},
+                archiveSize, sink);
   auto compressionFailed = [&](Failure failure) {
     if (writeError) return std::unexpected(*writeError);
     return packError("compressing the release failed: " + std::string(failureName(failure)));
   };
   if (!encoder) return compressionFailed(encoder.error());
   std::uint64_t fed = 0;
-  auto fedArchive = streamReleaseArchive(
-      *release, additions->cookie == AddedCookie::Derived,
-      [&](std::span<const std::uint8_t> bytes) -> PackResult<void> {
-        if (auto written = (*encoder)->write(bytes); !written) {
-          return compressionFailed(written.error());
-        }
-        fed += bytes.size();
-        if (options.progress) options.progress("compressing", fed, archiveSize);
-        return {};
-      });
+  auto fedArchive =
+      streamReleaseArchive(*release, additions->cookie == AddedCookie::Derived,
+                           [&](std::span<const std::uint8_t> bytes) -> PackResult<void> {
+                             if (auto written = (*encoder)->write(bytes); !written) {
+                               return compressionFailed(written.error());
+                             }
+                             fed += bytes.size();
+                             if (options.progress)
+                               options.progress("compressing", fed, archiveSize);
+                             return {};
+                           });
   if (!fedArchive) return std::unexpected(fedArchive.error());
   if (auto finished = (*encoder)->finish(); !finished) {
     return compressionFailed(finished.error());

@@ -96,11 +96,10 @@ PackResult<void> streamReleaseArchive(const Release& release, bool deriveCookie,
 PackResult<std::vector<std::uint8_t>> buildReleaseArchive(const Release& release) {
   std::vector<std::uint8_t> archive;
   archive.reserve(static_cast<std::size_t>(releaseArchiveSize(release)));
-  auto built =
-      streamReleaseArchive(release, false, [&](std::span<const std::uint8_t> bytes) {
-        archive.insert(archive.end(), bytes.begin(), bytes.end());
-        return PackResult<void>{};
-      });
+  auto built = streamReleaseArchive(release, false, [&](std::span<const std::uint8_t> bytes) {
+    archive.insert(archive.end(), bytes.begin(), bytes.end());
+    return PackResult<void>{};
+  });
   if (!built) return std::unexpected(built.error());
   return archive;
 }

@@ -110,9 +110,8 @@ class XzEncoder final : public PayloadEncoder {
   XzProgress progress_;
 };
 
-Result<std::unique_ptr<XzEncoder>> makeXzEncoder(const XzOptions& options,
-                                                 std::uint64_t inputSize, CompressedSink sink,
-                                                 XzProgress progress) {
+Result<std::unique_ptr<XzEncoder>> makeXzEncoder(const XzOptions& options, std::uint64_t inputSize,
+                                                 CompressedSink sink, XzProgress progress) {
   const std::uint64_t blockSize = options.blockSize != 0 ? options.blockSize : kDefaultXzBlockSize;
   lzma_options_lzma lzma2{};
   if (lzma_lzma_preset(&lzma2, options.preset)) return fail(Failure::OptionUnsupported);
@@ -145,8 +144,8 @@ Result<std::unique_ptr<XzEncoder>> makeXzEncoder(const XzOptions& options,
 
 }  // namespace
 
-Result<std::unique_ptr<PayloadEncoder>> xzEncoder(const XzOptions& options,
-                                                  std::uint64_t inputSize, CompressedSink sink) {
+Result<std::unique_ptr<PayloadEncoder>> xzEncoder(const XzOptions& options, std::uint64_t inputSize,
+                                                  CompressedSink sink) {
   auto encoder = makeXzEncoder(options, inputSize, std::move(sink), {});
   if (!encoder) return fail(encoder.error());
   return std::unique_ptr<PayloadEncoder>(std::move(*encoder));
@@ -155,9 +154,9 @@ Result<std::unique_ptr<PayloadEncoder>> xzEncoder(const XzOptions& options,
 Result<std::vector<std::uint8_t>> compressPayload(std::span<const std::uint8_t> input,
                                                   const XzOptions& options, XzProgress progress) {
   std::vector<std::uint8_t> output;
-  auto reported = progress ? [&](std::uint64_t done, std::uint64_t) {
-    progress(done, input.size());
-  } : XzProgress{};
+  auto reported = progress
+                      ? [&](std::uint64_t done, std::uint64_t) { progress(done, input.size()); }
+                      : XzProgress{};
   auto encoder = makeXzEncoder(
       options, input.size(),
       [&](std::span<const std::uint8_t> bytes) {

@@ -24,9 +24,9 @@ inline constexpr std::uint64_t kMaxXzBlockSize = std::uint64_t{1} << 30;
 inline constexpr std::uint32_t kMaxXzThreads = 16384;
 
 struct XzOptions {
-  std::uint32_t threads = 0;    // 0: one per core
-  std::uint64_t blockSize = 0;  // 0: kDefaultXzBlockSize
-  std::uint32_t preset = 9;     // may carry LZMA_PRESET_EXTREME
+  std::uint32_t threads = 0;                       // 0: one per core
+  std::uint64_t blockSize = 0;                     // 0: kDefaultXzBlockSize
+  std::uint32_t preset = 9;                        // may carry LZMA_PRESET_EXTREME
   std::uint64_t memoryBudget = kPackMemoryBudget;  // cuts the thread count
 };
 
@@ -37,8 +37,8 @@ using XzProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 // input (`inputSize` bytes in all), which keeps the launcher's decoder and
 // the encoder small. The same input and block size give the same bytes
 // whatever the thread count and however the input is cut into pieces.
-Result<std::unique_ptr<PayloadEncoder>> xzEncoder(const XzOptions& options,
-                                                  std::uint64_t inputSize, CompressedSink sink);
+Result<std::unique_ptr<PayloadEncoder>> xzEncoder(const XzOptions& options, std::uint64_t inputSize,
+                                                  CompressedSink sink);
 
 // The same for input held whole. `progress` (may be empty) gets the input
 // bytes consumed so far now and then.

@@ -45,10 +45,9 @@ FrameSettings settingsFor(int level, std::uint64_t blockSize) {
 // which worker compressed which frame before it.
 Result<void> configure(ZSTD_CCtx* context, FrameSettings settings) {
   ZSTD_CCtx_reset(context, ZSTD_reset_session_and_parameters);
-  for (auto [parameter, value] : {std::pair{ZSTD_c_compressionLevel, settings.level},
-                                  std::pair{ZSTD_c_checksumFlag, 1},
-                                  std::pair{ZSTD_c_contentSizeFlag, 1},
-                                  std::pair{ZSTD_c_windowLog, settings.windowLog}}) {
+  for (auto [parameter, value] :
+       {std::pair{ZSTD_c_compressionLevel, settings.level}, std::pair{ZSTD_c_checksumFlag, 1},
+        std::pair{ZSTD_c_contentSizeFlag, 1}, std::pair{ZSTD_c_windowLog, settings.windowLog}}) {
     const std::size_t set = ZSTD_CCtx_setParameter(context, parameter, value);
     if (ZSTD_isError(set)) return fail(failureOf(set));
   }

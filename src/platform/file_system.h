@@ -118,8 +118,8 @@ class FileSystem {
   virtual Status deleteTree(std::string_view path) = 0;
 
   // Makes everything written so far on the file system holding `path`
-  // durable (POSIX: every finished file closed, then syncfs). Windows has no such call short of flushing each
-  // file, which costs far more; there it does nothing.
+  // durable (POSIX: every finished file closed, then syncfs). Windows has no such call short of
+  // flushing each file, which costs far more; there it does nothing.
   virtual Status flushFileSystem(std::string_view path) = 0;
 
   // Renames `from` to `to` in the same directory tree, replacing a file (not
