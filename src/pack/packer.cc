@@ -67,6 +67,49 @@ PackResult<void> checkRuntimeFor(const std::filesystem::path& directory, const R
   return {};
 }
 
+// Compresses the archive of `release` into `launcher` as it is read, and
+// tells the payload's CRC64.
+PackResult<std::uint64_t> writePayload(const PackOptions& options, const Release& release,
+                                       bool deriveCookie, LauncherOutput& launcher) {
+  std::optional<PackError> writeError;
+  std::uint64_t payloadDigest = 0;
+  const CompressedSink sink = [&](std::span<const std::uint8_t> bytes) {
+    payloadDigest = lzma_crc64(bytes.data(), bytes.size(), payloadDigest);
+    auto appended = launcher.appendPayload(bytes);
+    if (!appended) writeError = appended.error();
+    return appended.has_value();
+  };
+  const std::uint64_t archiveSize = releaseArchiveSize(release);
+  auto encoder =
+      options.compression == Compression::Zstd
+          ? zstdEncoder({.threads = options.threads,
+                         .blockSize = options.blockSize,
+                         .level = options.zstdLevel},
+                        sink)
+          : xzEncoder(
+                {.threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset},
+                archiveSize, sink);
+  // A sink that could not write stopped the encoder: its error is the one.
+  auto compressionFailed = [&](Failure failure) {
+    if (writeError) return std::unexpected(*writeError);
+    return packError("compressing the release failed: " + std::string(failureName(failure)));
+  };
+  if (!encoder) return compressionFailed(encoder.error());
+  std::uint64_t fed = 0;
+  auto fedArchive = streamReleaseArchive(
+      release, deriveCookie, [&](std::span<const std::uint8_t> bytes) -> PackResult<void> {
+        if (auto written = (*encoder)->write(bytes); !written) {
+          return compressionFailed(written.error());
+        }
+        fed += bytes.size();
+        if (options.progress) options.progress("compressing", fed, archiveSize);
+        return {};
+      });
+  if (!fedArchive) return std::unexpected(fedArchive.error());
+  if (auto finished = (*encoder)->finish(); !finished) return compressionFailed(finished.error());
+  return payloadDigest;
+}
+
 }  // namespace
 
 PackResult<PackSummary> packRelease(const PackOptions& options) {
@@ -120,45 +163,10 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
   // written as they come: the launcher's name appears once it is complete.
   auto launcher = LauncherOutput::create(options.output, stubBytes);
   if (!launcher) return std::unexpected(launcher.error());
-  std::optional<PackError> writeError;
-  std::uint64_t payloadDigest = 0;
-  const CompressedSink sink = [&](std::span<const std::uint8_t> bytes) {
-    payloadDigest = lzma_crc64(bytes.data(), bytes.size(), payloadDigest);
-    auto appended = (*launcher)->appendPayload(bytes);
-    if (!appended) writeError = appended.error();
-    return appended.has_value();
-  };
   const std::uint64_t archiveSize = releaseArchiveSize(*release);
-  auto encoder =
-      options.compression == Compression::Zstd
-          ? zstdEncoder({.threads = options.threads,
-                         .blockSize = options.blockSize,
-                         .level = options.zstdLevel},
-                        sink)
-          : xzEncoder(
-                {.threads = options.threads, .blockSize = options.blockSize, .preset = kXzPreset},
-                archiveSize, sink);
-  auto compressionFailed = [&](Failure failure) {
-    if (writeError) return std::unexpected(*writeError);
-    return packError("compressing the release failed: " + std::string(failureName(failure)));
-  };
-  if (!encoder) return compressionFailed(encoder.error());
-  std::uint64_t fed = 0;
-  auto fedArchive =
-      streamReleaseArchive(*release, additions->cookie == AddedCookie::Derived,
-                           [&](std::span<const std::uint8_t> bytes) -> PackResult<void> {
-                             if (auto written = (*encoder)->write(bytes); !written) {
-                               return compressionFailed(written.error());
-                             }
-                             fed += bytes.size();
-                             if (options.progress)
-                               options.progress("compressing", fed, archiveSize);
-                             return {};
-                           });
-  if (!fedArchive) return std::unexpected(fedArchive.error());
-  if (auto finished = (*encoder)->finish(); !finished) {
-    return compressionFailed(finished.error());
-  }
+  auto payloadDigest =
+      writePayload(options, *release, additions->cookie == AddedCookie::Derived, **launcher);
+  if (!payloadDigest) return std::unexpected(payloadDigest.error());
 
   const BuildMetadata metadata{
       .appName = release->appName,
@@ -166,7 +174,7 @@ PackResult<PackSummary> packRelease(const PackOptions& options) {
       .zigBuildArguments = splitWords(stub->info.flags),
       .appVersion = release->appVersion,
       .options = renderPackOptions(options, additions->service, stub->info.target,
-                                   crc64Text(payloadDigest)),
+                                   crc64Text(*payloadDigest)),
       .ertsVersion = release->ertsVersion,
   };
   const std::string metadataText = encodeBuildMetadata(metadata);
