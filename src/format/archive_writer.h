@@ -1,6 +1,8 @@
-// Builds a ZELPA archive in memory, the inverse of format/archive_reader.h.
+// A ZELPA archive written: one entry's bytes around its content, or a whole
+// archive built in memory; the inverse of format/archive_reader.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -10,6 +12,13 @@
 #include "platform/failure.h"
 
 namespace wexlo {
+
+// What comes before an entry's content: its path's length, the path and the
+// content's length. A path the launcher would refuse fails with BadPathName.
+Result<std::vector<std::uint8_t>> archiveEntryHead(std::string_view path,
+                                                   std::uint64_t contentSize);
+// What comes after it: its mode.
+std::array<std::uint8_t, 8> archiveEntryTail(std::uint64_t mode);
 
 class ArchiveWriter {
  public:
@@ -23,8 +32,6 @@ class ArchiveWriter {
   std::vector<std::uint8_t> finish() &&;
 
  private:
-  void appendU64(std::uint64_t value);
-
   std::vector<std::uint8_t> bytes_;
 };
 

@@ -3,9 +3,9 @@
 #include <lzma.h>
 
 #include <algorithm>
-#include <array>
 
 #include "format/archive_reader.h"
+#include "format/archive_writer.h"
 #include "pack/files.h"
 #include "pack/release_cookie.h"
 
@@ -17,21 +17,10 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-PackResult<void> putU64(const ArchiveSink& sink, std::uint64_t value) {
-  std::array<std::uint8_t, 8> bytes{};
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  return sink(bytes);
-}
-
-// One entry: path length, path, content length, content, mode.
 PackResult<void> putEntry(const ReleaseFile& file, const ArchiveSink& sink) {
-  if (!checkEntryPath(file.path)) {
-    return packError("a launcher cannot carry the path '" + file.path + "'");
-  }
-  if (auto put = putU64(sink, file.path.size()); !put) return put;
-  if (auto put = sink(asBytes(file.path)); !put) return put;
-  if (auto put = putU64(sink, file.size); !put) return put;
+  const auto head = archiveEntryHead(file.path, file.size);
+  if (!head) return packError("a launcher cannot carry the path '" + file.path + "'");
+  if (auto put = sink(*head); !put) return put;
   if (file.source.empty()) {
     if (auto put = sink(asBytes(file.content)); !put) return put;
   } else if (auto read =
@@ -39,7 +28,7 @@ PackResult<void> putEntry(const ReleaseFile& file, const ArchiveSink& sink) {
              !read) {
     return read;
   }
-  return putU64(sink, file.mode);
+  return sink(archiveEntryTail(file.mode));
 }
 
 PackResult<void> putEntries(std::span<const ReleaseFile> files, const ArchiveSink& sink) {
